@@ -1,0 +1,82 @@
+#pragma once
+// The simulated host: every area of the operating-system seam, backed by a
+// virtual clock, scripted (or interactive) message boxes and a console that
+// records every byte the program writes.
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+#include "sim/virtual_clock.h"
+
+namespace oddfw::sim {
+
+// One message box as the program showed it, with the answer it got.
+struct BoxRecord {
+  std::string caption;
+  uint32_t type = 0;
+  std::string text;
+  int answer = 0;
+};
+
+// Parses "yes", "no", "ok", "cancel" or "fail" into a box result (fail: 0).
+// Returns false for anything else.
+bool ParseAnswer(std::string_view word, int* result);
+const char* AnswerName(int result);
+
+struct SimOptions {
+  bool realtime = false;
+  int codePage = 437;
+  uint32_t clockStartMs = 0;  // where the millisecond counter starts
+  platform::OsVersion osVersion = WindowsXp();
+  // Answers to question boxes (Yes/No, OK/Cancel), in order. When they run
+  // out a question gets Yes (or OK). Notices are always closed with OK.
+  std::vector<int> answers;
+  // True: no box can be shown at all (every box returns 0).
+  bool noBoxes = false;
+  std::filesystem::path workdir = ".";
+  int64_t currentTimeSeconds = 1234567890;  // fixed, so runs are reproducible
+
+  static platform::OsVersion WindowsXp();
+};
+
+class SimPlatform {
+ public:
+  explicit SimPlatform(SimOptions options = {});
+  ~SimPlatform();
+  SimPlatform(const SimPlatform&) = delete;
+  SimPlatform& operator=(const SimPlatform&) = delete;
+
+  platform::Platform& platform() { return *platform_; }
+  VirtualClock& clock() { return clock_; }
+  const SimOptions& options() const { return options_; }
+
+  // Every byte the program wrote to its console.
+  const std::string& consoleBytes() const;
+  // Every box the program showed.
+  const std::vector<BoxRecord>& boxes() const;
+
+  // Also hands each console write to `sink` (the runner's stdout).
+  void SetConsoleSink(std::function<void(std::string_view)> sink);
+  // Answers boxes with `answerer` instead of the script (a person at a
+  // terminal); it gets the box without its answer.
+  void SetBoxAnswerer(std::function<int(const BoxRecord&)> answerer);
+  // Called after each box with its answer.
+  void SetBoxObserver(std::function<void(const BoxRecord&)> observer);
+
+  struct Areas;  // the implementations of the seam's areas
+
+ private:
+  SimOptions options_;
+  VirtualClock clock_;
+  std::unique_ptr<Areas> areas_;
+  std::unique_ptr<platform::Platform> platform_;
+};
+
+}  // namespace oddfw::sim

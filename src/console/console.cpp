@@ -1,0 +1,118 @@
+#include "console/console.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "app/run.h"
+
+namespace oddfw {
+namespace {
+
+std::string FormatV(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  const int needed = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (needed <= 0) return {};
+  std::string out(static_cast<std::size_t>(needed) + 1, '\0');
+  std::vsnprintf(out.data(), out.size(), format, args);
+  out.resize(static_cast<std::size_t>(needed));
+  return out;
+}
+
+// The Windows box type of each box style.
+uint32_t BoxType(int32_t style) {
+  switch (style) {
+    case AskOkCancel:
+      return platform::kMbOkCancel | platform::kMbIconQuestion;
+    case AskYesNo:
+      return platform::kMbYesNo | platform::kMbIconQuestion;
+    case ErrorNotice:
+      return platform::kMbOk | platform::kMbIconHand;
+    case InfoNotice:
+      return platform::kMbOk | platform::kMbIconAsterisk;
+    case WarningNotice:
+      return platform::kMbOk | platform::kMbIconExclamation;
+    default:
+      return platform::kMbOk;
+  }
+}
+
+}  // namespace
+
+void PrintText(Run& run, std::string_view text) {
+  run.os.console.Write(text);
+}
+
+void PrintFormat(Run& run, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = FormatV(format, args);
+  va_end(args);
+  PrintText(run, text);
+}
+
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatV(format, args);
+  va_end(args);
+  return text;
+}
+
+int32_t ShowBox(Run& run, const std::string& text, int32_t style) {
+  const int result = run.os.boxes.Show(text, kBoxCaption, BoxType(style));
+  switch (result) {
+    case platform::kIdOk:
+    case platform::kIdCancel:
+    case platform::kIdYes:
+    case platform::kIdNo:
+      return result;
+    default:
+      return 0;  // no box, or a result no caller knows
+  }
+}
+
+void BeginTiming(Run& run) {
+  platform::Clock& clock = run.os.clock;
+  // Take the finest period the timer grants. The search stops at the coarsest
+  // period it supports; if none is granted the wait still runs, only coarser.
+  const uint32_t coarsest = clock.TimerPeriodMax();
+  run.console.timerPeriod = 0;
+  for (uint32_t period = 1; period <= coarsest; ++period) {
+    if (clock.TimeBeginPeriod(period) == platform::kTimerNoError) {
+      run.console.timerPeriod = period;
+      break;
+    }
+  }
+  run.console.start = clock.TimeGetTime();
+}
+
+uint32_t ReadClock(Run& run) {
+  run.console.lastReading = run.os.clock.TimeGetTime();
+  return run.console.lastReading;
+}
+
+void EndTiming(Run& run) {
+  run.console.end = run.os.clock.TimeGetTime();
+  if (run.console.timerPeriod != 0) run.os.clock.TimeEndPeriod(run.console.timerPeriod);
+  run.console.timerPeriod = 0;
+}
+
+void DelayMs(Run& run, uint32_t ms) {
+  BeginTiming(run);
+  const uint32_t start = run.console.start;
+  for (;;) {
+    // Unsigned difference: a wrap-around of the clock neither shortens nor
+    // lengthens the wait.
+    const uint32_t elapsed = ReadClock(run) - start;
+    if (elapsed >= ms) break;
+    // Sleep through all but the last millisecond, then watch the clock, so
+    // a long pause does not keep a processor busy and never ends early.
+    const uint32_t left = ms - elapsed;
+    if (left > 1) run.os.clock.Sleep(left - 1);
+  }
+  EndTiming(run);
+}
+
+}  // namespace oddfw

@@ -1,0 +1,56 @@
+#pragma once
+// The two channels to the user, the console and modal message boxes, and the
+// timed waits the whole program uses.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace oddfw {
+
+struct Run;
+
+// How a catalog message is presented.
+enum MessageStyle : int32_t {
+  ConsoleOnly = 0,  // also every value not listed here
+  AskOkCancel = 1,
+  AskYesNo = 2,
+  ErrorNotice = 16,
+  InfoNotice = 17,
+  WarningNotice = 18,
+};
+
+// The caption of every box.
+inline constexpr const char* kBoxCaption = "TALVEK";
+
+// Timing state of the multimedia timer.
+struct ConsoleState {
+  uint32_t timerPeriod = 0;  // period granted at the last BeginTiming
+  uint32_t start = 0;        // clock at BeginTiming
+  uint32_t lastReading = 0;  // last value ReadClock returned
+  uint32_t end = 0;          // clock at EndTiming
+};
+
+// Writes the text to the console unchanged and flushed.
+void PrintText(Run& run, std::string_view text);
+
+// Formats with the printf conventions, then prints the result.
+void PrintFormat(Run& run, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// printf-style formatting into a string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Shows a modal box for one of the box styles (1, 2, 16, 17, 18) and returns
+// the box result: 1 OK, 2 Cancel, 6 Yes, 7 No, 0 when no box could be shown.
+int32_t ShowBox(Run& run, const std::string& text, int32_t style);
+
+// Raises the timer resolution and records the start time.
+void BeginTiming(Run& run);
+// Reads the millisecond clock and records the reading.
+uint32_t ReadClock(Run& run);
+// Records the end time and gives the timer resolution back.
+void EndTiming(Run& run);
+// Waits at least `ms` milliseconds, also across a wrap-around of the clock.
+void DelayMs(Run& run, uint32_t ms);
+
+}  // namespace oddfw

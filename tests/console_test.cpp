@@ -1,0 +1,98 @@
+#include "console/console.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "sim_run.h"
+
+namespace oddfw {
+namespace {
+
+using testing::SimRun;
+
+TEST(PrintText, WritesBytesUnchanged) {
+  SimRun r;
+  PrintText(r.run, "100%% done\r\n");
+  PrintText(r.run, std::string_view("a\0b", 3));
+  EXPECT_EQ(r.host.consoleBytes(), std::string("100%% done\r\na\0b", 15));
+}
+
+TEST(ShowBox, ReturnsTheAnswerAndUsesTheStyleType) {
+  struct Case {
+    int32_t style;
+    std::vector<int> answers;
+    uint32_t type;
+    int32_t result;
+  };
+  const Case cases[] = {
+      {AskYesNo, {platform::kIdYes}, 0x24, 6},
+      {AskYesNo, {platform::kIdNo}, 0x24, 7},
+      {AskOkCancel, {platform::kIdCancel}, 0x21, 2},
+      {ErrorNotice, {}, 0x10, 1},
+      {InfoNotice, {}, 0x40, 1},
+      {WarningNotice, {}, 0x30, 1},
+      {AskYesNo, {0}, 0x24, 0},  // the box could not be shown
+  };
+  for (const Case& c : cases) {
+    sim::SimOptions o;
+    o.answers = c.answers;
+    SimRun r(o);
+    EXPECT_EQ(ShowBox(r.run, "text", c.style), c.result) << c.style;
+    ASSERT_EQ(r.host.boxes().size(), 1u);
+    EXPECT_EQ(r.host.boxes()[0].type, c.type);
+    EXPECT_EQ(r.host.boxes()[0].caption, "TALVEK");
+    EXPECT_EQ(r.host.boxes()[0].text, "text");
+    EXPECT_TRUE(r.host.consoleBytes().empty());
+  }
+}
+
+TEST(ShowBox, NoBoxAtAllGivesZero) {
+  sim::SimOptions o;
+  o.noBoxes = true;
+  SimRun r(o);
+  EXPECT_EQ(ShowBox(r.run, "text", InfoNotice), 0);
+  EXPECT_EQ(ShowBox(r.run, "text", AskYesNo), 0);
+}
+
+TEST(DelayMs, WaitsAtLeastTheTimeAndCostsNoRealTime) {
+  for (const uint32_t ms : {0u, 1u, 5u, 100u, 2000u, 5000u}) {
+    SimRun r;
+    const uint64_t before = r.host.clock().NowUs();
+    const auto realStart = std::chrono::steady_clock::now();
+    DelayMs(r.run, ms);
+    const auto real = std::chrono::steady_clock::now() - realStart;
+    const uint64_t waited = r.host.clock().NowUs() - before;
+    EXPECT_GE(waited, uint64_t{ms} * 1000) << ms;
+    EXPECT_LE(waited, uint64_t{ms} * 1000 + 2000) << ms;  // a reading costs a microsecond
+    EXPECT_LT(real, std::chrono::milliseconds(50)) << ms;
+  }
+}
+
+TEST(DelayMs, SurvivesTheClockWrappingAround) {
+  for (const uint32_t startMs : {0xFFFFFFFFu - 1000u, 0xFFFFFFFFu, 0xFFFFF830u}) {
+    sim::SimOptions o;
+    o.clockStartMs = startMs;
+    SimRun r(o);
+    const uint64_t before = r.host.clock().NowUs();
+    DelayMs(r.run, 2000);
+    const uint64_t waited = r.host.clock().NowUs() - before;
+    EXPECT_GE(waited, 2000000u) << startMs;
+    EXPECT_LT(waited, 2003000u) << startMs;
+  }
+}
+
+TEST(Timing, BeginTakesTheFinestPeriodAndEndGivesItBack) {
+  SimRun r;
+  BeginTiming(r.run);
+  EXPECT_EQ(r.run.console.timerPeriod, 1u);
+  const uint32_t start = r.run.console.start;
+  r.host.clock().Sleep(7);
+  EXPECT_EQ(ReadClock(r.run) - start, 7u);
+  EndTiming(r.run);
+  EXPECT_EQ(r.run.console.timerPeriod, 0u);
+  EXPECT_GE(r.run.console.end - start, 7u);
+}
+
+}  // namespace
+}  // namespace oddfw
