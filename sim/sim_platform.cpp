@@ -1,5 +1,7 @@
 #include "sim/sim_platform.h"
 
+#include "sim/sim_files.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -238,38 +240,6 @@ class NoPassThrough : public platform::PassThrough {
   bool CloseHandle(platform::Handle) override { return false; }
   uint32_t LastError() override { return lastError_; }
   uint32_t lastError_ = 0;
-};
-
-// Files of the working directory, read with the C library.
-class SimFiles : public platform::Files {
- public:
-  explicit SimFiles(std::filesystem::path dir) : dir_(std::move(dir)) {}
-  platform::Handle OpenForRead(const std::string& name) override {
-    std::FILE* f = std::fopen((dir_ / name).string().c_str(), "rb");
-    return f != nullptr ? static_cast<platform::Handle>(f) : platform::InvalidHandle();
-  }
-  bool GetFileSize(platform::Handle file, uint32_t* size) override {
-    auto* f = static_cast<std::FILE*>(file);
-    const long here = std::ftell(f);
-    if (std::fseek(f, 0, SEEK_END) != 0) return false;
-    const long end = std::ftell(f);
-    std::fseek(f, here, SEEK_SET);
-    if (end < 0 || end > 0xFFFFFFFEL) return false;
-    *size = static_cast<uint32_t>(end);
-    return true;
-  }
-  bool ReadFile(platform::Handle file, uint8_t* buffer, uint32_t bytes,
-                uint32_t* bytesRead) override {
-    auto* f = static_cast<std::FILE*>(file);
-    const std::size_t got = std::fread(buffer, 1, bytes, f);
-    *bytesRead = static_cast<uint32_t>(got);
-    return !std::ferror(f);
-  }
-  void CloseFile(platform::Handle file) override { std::fclose(static_cast<std::FILE*>(file)); }
-  int OpenText(const std::string&, std::unique_ptr<platform::TextFile>*) override {
-    return platform::kCauseFileNotFound;
-  }
-  std::filesystem::path dir_;
 };
 
 }  // namespace
