@@ -27,6 +27,22 @@ int32_t UpdateFamily4000(Run&) {
   return 1;
 }
 
+int32_t MatchUpdateDefinition(Run&, const uint8_t*) {
+  return -1;
+}
+int32_t ExecuteScsiRequest(Run&, const ScsiRequest&) {
+  return -1;
+}
+int32_t FetchSense(Run&) {
+  return 0;
+}
+int32_t InquireCurrentTarget(Run&) {
+  return -1;
+}
+int32_t LoadImage(Run&, ImageKind) {
+  return -1;
+}
+
 const uint8_t* ImageHeaderBytes(const Run& run) {
   static const uint8_t kNoHeader[0x200] = {};
   return run.image.firmware.buffer != nullptr ? run.image.firmware.buffer : kNoHeader;
