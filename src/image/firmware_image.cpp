@@ -85,6 +85,16 @@ int64_t ReadWholeFile(Run& run, const char* name) {
   return result;
 }
 
+// A file name field's text, always zero-terminated.
+void CopyName(const char* from, char (&to)[128]) {
+  std::memset(to, 0, sizeof to);
+  const void* end = std::memchr(from, 0, sizeof to - 1);
+  const std::size_t length = end != nullptr
+                                 ? static_cast<std::size_t>(static_cast<const char*>(end) - from)
+                                 : sizeof to - 1;
+  std::memcpy(to, from, length);
+}
+
 }  // namespace
 
 const uint8_t* ImageHeaderBytes(const Run& run) {
@@ -93,8 +103,7 @@ const uint8_t* ImageHeaderBytes(const Run& run) {
 }
 
 void KernelFileName(const char* normalName, char (&kernelName)[128]) {
-  std::memset(kernelName, 0, sizeof kernelName);
-  std::strncpy(kernelName, normalName, sizeof kernelName - 1);
+  CopyName(normalName, kernelName);
   if (std::strlen(kernelName) > 7) kernelName[7] = '0';
 }
 
@@ -107,8 +116,7 @@ int32_t LoadImage(Run& run, ImageKind kind) {
   if (kind == KernelImage) {
     KernelFileName(entry.fileName, name);
   } else {
-    std::memset(name, 0, sizeof name);
-    std::strncpy(name, entry.fileName, sizeof name - 1);
+    CopyName(entry.fileName, name);
   }
 
   const int64_t bytesRead = ReadWholeFile(run, name);
