@@ -27,9 +27,4 @@ int32_t UpdateFamily4000(Run&) {
   return 1;
 }
 
-const uint8_t* ImageHeaderBytes(const Run& run) {
-  static const uint8_t kNoHeader[0x200] = {};
-  return run.image.firmware.buffer != nullptr ? run.image.firmware.buffer : kNoHeader;
-}
-
 }  // namespace oddfw
