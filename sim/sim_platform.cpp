@@ -1,13 +1,13 @@
 #include "sim/sim_platform.h"
 
-#include "sim/sim_files.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <set>
+
+#include "sim/sim_files.h"
 
 namespace oddfw::sim {
 

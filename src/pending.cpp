@@ -1,5 +1,5 @@
 // Parts of the program that are not built yet: the host is not detected, no
-// drive is discovered and no family has an update procedure.
+// drive is discovered and no command reaches a drive.
 #include "app/run.h"
 #include "discovery/discovery.h"
 #include "procedures/procedures.h"
@@ -10,42 +10,15 @@ int32_t DetectHostEnvironment(Run& run) {
   run.host.commandTimeoutMs = 60000;
   return 0;
 }
-int32_t ReleaseHostEnvironment(Run&) {
-  return 0;
-}
+int32_t ReleaseHostEnvironment(Run&) { return 0; }
 int32_t DiscoverTargets(Run& run) {
   run.host.targetCount = 0;
   return 0;
 }
-int32_t UpdateFamily0000(Run&) {
-  return 1;
-}
-int32_t UpdateFamily1000(Run&) {
-  return 1;
-}
-int32_t UpdateFamily4000(Run&) {
-  return 1;
-}
-
-int32_t MatchUpdateDefinition(Run&, const uint8_t*) {
-  return -1;
-}
-int32_t ExecuteScsiRequest(Run&, const ScsiRequest&) {
-  return -1;
-}
-int32_t FetchSense(Run&) {
-  return 0;
-}
-int32_t InquireCurrentTarget(Run&) {
-  return -1;
-}
-int32_t LoadImage(Run&, ImageKind) {
-  return -1;
-}
-
-const uint8_t* ImageHeaderBytes(const Run& run) {
-  static const uint8_t kNoHeader[0x200] = {};
-  return run.image.firmware.buffer != nullptr ? run.image.firmware.buffer : kNoHeader;
-}
+int32_t MatchUpdateDefinition(Run&, const uint8_t*) { return -1; }
+int32_t ExecuteScsiRequest(Run&, const ScsiRequest&) { return -1; }
+int32_t FetchSense(Run&) { return 0; }
+int32_t InquireCurrentTarget(Run&) { return -1; }
+int32_t CheckAsyncCompletion(Run&) { return -1; }
 
 }  // namespace oddfw

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -22,7 +23,9 @@ struct Result {
 };
 
 Result RunSim(const std::string& args) {
-  const std::string errFile = ::testing::TempDir() + "oddfw-sim-stderr.txt";
+  // One file per test process: ctest runs tests of this binary side by side.
+  const std::string errFile =
+      ::testing::TempDir() + "oddfw-sim-stderr-" + std::to_string(getpid()) + ".txt";
   const std::string command = std::string(ODDFW_SIM_BINARY) + " " + args + " 2>" + errFile;
   Result r;
   FILE* pipe = popen(command.c_str(), "r");

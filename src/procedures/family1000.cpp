@@ -18,6 +18,7 @@ namespace {
 // image.
 constexpr uint32_t kKernelPieceOffsets[] = {0, 0x8000};
 inline constexpr uint32_t kKernelPieceLength = 0x8000;
+inline constexpr int32_t kKernelPartSize = 0x10000;
 
 // Sends the normal image in 32 KiB pieces with a progress line before each.
 // With the Intel IDE driver under ASPI the drive starts re-flashing on the
@@ -88,7 +89,9 @@ int32_t UpdateFamily1000(Run& run) {
     }
 
     if (entry.updateParts == KernelAndNormal) {
-      if (LoadImage(run, KernelImage) != 0) {
+      // A kernel file shorter than the kernel part would send what an earlier
+      // load left in the buffer.
+      if (LoadImage(run, KernelImage) != 0 || image.loadedBytes < kKernelPartSize) {
         ShowMessage(run, 72, ConsoleOnly);
         return -1;
       }

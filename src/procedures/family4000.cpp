@@ -21,6 +21,7 @@ struct Piece {
   uint32_t length;
 };
 constexpr Piece kKernelPieces[] = {{0, 0x8000}, {0x8000, 0x8000}, {0x10000, 0x1200}};
+inline constexpr int32_t kKernelPartSize = 0x11200;
 
 // The re-flash poll gives up after this much drive time (or this many polls)
 // and lets the revision read back decide.
@@ -129,7 +130,9 @@ int32_t UpdateFamily4000(Run& run) {
     }
 
     if (entry.updateParts == KernelAndNormal) {
-      if (LoadImage(run, KernelImage) != 0) {
+      // A kernel file shorter than the kernel part would send what an earlier
+      // load left in the buffer.
+      if (LoadImage(run, KernelImage) != 0 || image.loadedBytes < kKernelPartSize) {
         ShowMessage(run, 72, ConsoleOnly);
         return -1;
       }
