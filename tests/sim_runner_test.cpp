@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -22,7 +23,9 @@ struct Result {
 };
 
 Result RunSim(const std::string& args) {
-  const std::string errFile = ::testing::TempDir() + "oddfw-sim-stderr.txt";
+  // One file per process: ctest runs the tests side by side.
+  const std::string errFile =
+      ::testing::TempDir() + "oddfw-sim-stderr-" + std::to_string(getpid()) + ".txt";
   const std::string command = std::string(ODDFW_SIM_BINARY) + " " + args + " 2>" + errFile;
   Result r;
   FILE* pipe = popen(command.c_str(), "r");
@@ -36,6 +39,7 @@ Result RunSim(const std::string& args) {
   std::stringstream text;
   text << err.rdbuf();
   r.err = text.str();
+  std::remove(errFile.c_str());
   return r;
 }
 
@@ -57,7 +61,8 @@ TEST(SimRunner, NoDrivesInJapanese) {
 }
 
 TEST(SimRunner, TraceRecordsTheBox) {
-  const std::string trace = ::testing::TempDir() + "oddfw-trace.jsonl";
+  const std::string trace =
+      ::testing::TempDir() + "oddfw-trace-" + std::to_string(getpid()) + ".jsonl";
   const Result r = RunSim("--scenario " + kScenario + " --trace " + trace);
   EXPECT_EQ(r.exitCode, 1);
   std::ifstream in(trace);
