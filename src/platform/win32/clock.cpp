@@ -1,6 +1,7 @@
 // The multimedia timer, sleeping, the wall clock and the Windows version.
-#include <mmsystem.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <mmsystem.h>
 
 #include <ctime>
 

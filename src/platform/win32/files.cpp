@@ -7,7 +7,7 @@
 
 namespace oddfw::platform::win32 {
 
-int FileErrorCause(uint32_t win32Error) {
+int FileErrorCauseOf(uint32_t win32Error) {
   switch (win32Error) {
     case ERROR_FILE_NOT_FOUND:
       return kCauseFileNotFound;
@@ -78,7 +78,7 @@ class Win32TextFile : public TextFile {
       : file_(file), lines_([file](char* buffer, std::size_t room, std::size_t* got, int* cause) {
           DWORD read = 0;
           if (!::ReadFile(file, buffer, static_cast<DWORD>(room), &read, nullptr)) {
-            *cause = FileErrorCause(::GetLastError());
+            *cause = FileErrorCauseOf(::GetLastError());
             return false;
           }
           *got = read;
@@ -128,7 +128,7 @@ void Win32Files::CloseFile(Handle file) {
 int Win32Files::OpenText(const std::string& name, std::unique_ptr<TextFile>* file) {
   const HANDLE handle = ::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return FileErrorCause(::GetLastError());
+  if (handle == INVALID_HANDLE_VALUE) return FileErrorCauseOf(::GetLastError());
   *file = std::make_unique<Win32TextFile>(handle);
   return 0;
 }

@@ -1,7 +1,8 @@
 // SCSI pass-through on drive letters ("\\.\E:") and the media-change
 // notification control.
-#include <ntddscsi.h>
 #include <windows.h>
+// After windows.h, which they build on.
+#include <ntddscsi.h>
 #include <winioctl.h>
 
 #include <cstddef>

@@ -102,7 +102,7 @@ class Win32Files : public Files {
 
 // The cause (1 to 14) that a failed file operation reports for a Win32 error
 // code; 1 (generic) for every code without a closer cause.
-int FileErrorCause(uint32_t win32Error);
+int FileErrorCauseOf(uint32_t win32Error);
 
 // Every area together, for the program's entry point.
 class Win32Platform {
