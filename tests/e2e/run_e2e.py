@@ -7,11 +7,11 @@ three registry files (the only files wine rewrites). In the case's prefix a
 wineserver is started, the Windows version of the program and the case's
 registry keys are imported with regedit, a helper (e2e-boxes.exe) answers the
 message boxes, and the program runs with its standard output on a pipe. Its
-bytes, its exit code, its boxes (text and buttons, as the helper read them)
+bytes, its exit code, its boxes (text and buttons, as the helper read them),
 its MessageBoxA calls (owner, caption, type and result, from wine's relay
 trace) and its attempts to load the ASPI layer (LoadLibraryA of WNASPI32.DLL,
-made on Windows 95, 98 and Me only) are compared with what oddfw-sim prints for the same scenario, or with
-an expectation written out in the case.
+made on Windows 95, 98 and Me only) are compared with what oddfw-sim prints
+for the same scenario, or with an expectation written out in the case.
 
 The graphics driver is "null": boxes exist without a display. Everything
 runs under `timeout`. Cases run side by side, each with its own prefix and
@@ -49,6 +49,7 @@ MSG28 = b"\r\nAvailable target is not found."
 MSG48 = b"\r\nDetect the Intel's IDE driver."
 MB_INFORMATION = 0x40
 ID_NAMES = {1: "ok", 2: "cancel", 6: "yes", 7: "no"}
+TIMED_OUT = 124  # the exit code of `timeout` when it had to stop the command
 
 # The registry of a host with both Intel IDE driver keys.
 INTEL_KEYS = """
@@ -95,7 +96,7 @@ class Case:
     pending: Optional[str] = None  # the missing part this case waits for
     # For cases that run another program than oddfw.exe (the backend check).
     program: Optional[str] = None
-    check: Optional[Callable[["Outcome", Path], list[str]]] = None
+    check: Optional[Callable[["Outcome"], list[str]]] = None
     files: dict[str, bytes] = dataclasses.field(default_factory=dict)
 
 
@@ -110,7 +111,7 @@ class Outcome:
     seconds: float
 
 
-def backend_check(outcome: Outcome, case_dir: Path) -> list[str]:
+def backend_check(outcome: Outcome) -> list[str]:
     """The backend check prints its own findings; it passes with exit code 0."""
     problems = []
     if outcome.exit_code != 0:
@@ -199,6 +200,7 @@ def wine_env(prefix: Path, **extra: str) -> dict[str, str]:
         WINEDLLOVERRIDES="mscoree,mshtml=",
         LC_ALL="C.UTF-8",
     )
+    env.setdefault("HOME", str(prefix.parent))
     env.update(extra)
     return env
 
@@ -247,7 +249,9 @@ def parse_relay(stderr: bytes) -> tuple[list[dict], list[int]]:
     loads: list[int] = []
     loading = False
     for line in stderr.decode("latin-1").splitlines():
-        m = re.search(r"Call user32\.MessageBoxA\(([0-9a-f]+),.*,[0-9a-f]+ \"(.*)\",([0-9a-f]+)\) ret=", line)
+        m = re.search(
+            r"Call user32\.MessageBoxA\(([0-9a-f]+),.*,[0-9a-f]+ \"(.*)\",([0-9a-f]+)\) ret=", line
+        )
         if m:
             calls.append({"owner": int(m[1], 16), "caption": m[2], "type": int(m[3], 16)})
             continue
@@ -306,13 +310,12 @@ def run_case(case: Case, template: Path, work: Path, build: Path) -> Outcome:
         # import and the run.
         run([WINESERVER, "-p"], env, 30, check=True)
         run([WINE, "regedit", "/S", windows_path(reg)], env, 60, check=True)
-        helper_log = open(case_dir / "helper.log", "wb")
-        helper = subprocess.Popen(
-            ["timeout", "-k", "5", "120", WINE, str(build / "tests/e2e/e2e-boxes.exe"),
-             windows_path(record), case.answers],
-            env=env, stdin=subprocess.DEVNULL, stdout=helper_log, stderr=subprocess.STDOUT,
-        )
-        helper_log.close()
+        with open(case_dir / "helper.log", "wb") as helper_log:
+            helper = subprocess.Popen(
+                ["timeout", "-k", "5", "120", WINE, str(build / "tests/e2e/e2e-boxes.exe"),
+                 windows_path(record), case.answers],
+                env=env, stdin=subprocess.DEVNULL, stdout=helper_log, stderr=subprocess.STDOUT,
+            )
         args = [str(int(time.time())) if a == "@NOW@" else a for a in case.args]
         result = run(
             [WINE, str(program), *args],
@@ -369,7 +372,9 @@ def compare(case: Case, expect: Expect, outcome: Outcome) -> list[str]:
     problems = []
     if outcome.stdout != expect.stdout:
         problems.append(f"stdout:\n  got      {outcome.stdout!r}\n  expected {expect.stdout!r}")
-    if outcome.exit_code != expect.exit_code:
+    if outcome.exit_code == TIMED_OUT:
+        problems.append("the program did not end in time")
+    elif outcome.exit_code != expect.exit_code:
         problems.append(f"exit code {outcome.exit_code}, expected {expect.exit_code}")
     wanted_boxes = [(b.kind, b.text) for b in expect.boxes]
     if outcome.boxes != wanted_boxes:
@@ -403,16 +408,22 @@ def main() -> int:
     options = parser.parse_args()
 
     cases = [c for c in CASES if not options.names or c.name in options.names]
-    for needed in (WINE, WINESERVER, options.sim, options.build / "src/oddfw.exe",
-                   options.build / "tests/e2e/e2e-boxes.exe",
-                   options.build / "tests/e2e/e2e-backend-check.exe"):
+    needed_files = (
+        WINE,
+        WINESERVER,
+        options.sim,
+        options.build / "src/oddfw.exe",
+        options.build / "tests/e2e/e2e-boxes.exe",
+        options.build / "tests/e2e/e2e-backend-check.exe",
+    )
+    for needed in needed_files:
         if not Path(needed).exists():
             print(f"e2e: {needed} is missing", file=sys.stderr)
             return 2
 
     began = time.monotonic()
     work = Path(tempfile.mkdtemp(prefix="oddfw-e2e-"))
-    failed = 0
+    passed = failed = waiting = 0
     try:
         template = work / "template"
         make_template(template)
@@ -420,13 +431,15 @@ def main() -> int:
         print(f"e2e: template prefix made in {template_seconds:.1f} s", flush=True)
 
         def one(case: Case) -> tuple[Case, list[str], float]:
-            if case.check is None:
-                expect = case.expect or simulate(case, options.sim, work)
             try:
                 outcome = run_case(case, template, work, options.build)
             except (subprocess.SubprocessError, OSError) as e:
                 return case, [f"could not run: {e}"], 0.0
-            problems = case.check(outcome, work / case.name) if case.check else compare(case, expect, outcome)
+            if case.check:
+                problems = case.check(outcome)
+            else:
+                expect = case.expect or simulate(case, options.sim, work)
+                problems = compare(case, expect, outcome)
             if not problems and not options.keep:
                 shutil.rmtree(work / case.name, ignore_errors=True)
             else:
@@ -436,17 +449,22 @@ def main() -> int:
         with concurrent.futures.ThreadPoolExecutor(max_workers=options.jobs) as pool:
             for case, problems, seconds in pool.map(one, cases):
                 if not problems:
-                    state = "XPASS" if case.pending else "PASS"
-                    note = f" (waited for {case.pending}: remove its pending mark)" if case.pending else ""
-                    print(f"{state:5} {case.name} ({seconds:.1f} s){note}", flush=True)
+                    passed += 1
+                    if case.pending:
+                        note = f" (waited for {case.pending}: take its pending mark away)"
+                        print(f"XPASS {case.name} ({seconds:.1f} s){note}", flush=True)
+                    else:
+                        print(f"PASS  {case.name} ({seconds:.1f} s)", flush=True)
                     continue
-                state = "XFAIL" if case.pending else "FAIL"
-                print(f"{state:5} {case.name} ({seconds:.1f} s)"
-                      + (f": waits for {case.pending}" if case.pending else ""), flush=True)
+                if case.pending:
+                    waiting += 1
+                    print(f"XFAIL {case.name} ({seconds:.1f} s): waits for {case.pending}",
+                          flush=True)
+                else:
+                    failed += 1
+                    print(f"FAIL  {case.name} ({seconds:.1f} s)", flush=True)
                 for problem in problems:
                     print("      " + problem.replace("\n", "\n      "), flush=True)
-                if not case.pending:
-                    failed += 1
     finally:
         run([WINESERVER, "-k"], wine_env(work / "template"), 30)
         if failed or options.keep:
@@ -454,7 +472,7 @@ def main() -> int:
             print(f"e2e: logs kept in {work}")
         else:
             shutil.rmtree(work, ignore_errors=True)
-    print(f"e2e: {len(cases) - failed} of {len(cases)} cases passed or wait for a missing part, "
+    print(f"e2e: {passed} passed, {failed} failed, {waiting} wait for a missing part; "
           f"{time.monotonic() - began:.1f} s in all")
     return 1 if failed else 0
 

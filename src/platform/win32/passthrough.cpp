@@ -73,7 +73,9 @@ bool Win32PassThrough::ScsiPassThroughDirect(Handle device, PassThroughRecord* r
 }
 
 bool Win32PassThrough::MediaChangeControl(Handle device, uint8_t suspend) {
-  BYTE input = suspend;  // PREVENT_MEDIA_REMOVAL: one BOOLEAN
+  static_assert(sizeof(PREVENT_MEDIA_REMOVAL) == 1);  // the control's one-byte input
+  PREVENT_MEDIA_REMOVAL input{};
+  input.PreventMediaRemoval = suspend;
   DWORD returned = 0;
   const BOOL ok = ::DeviceIoControl(device, IOCTL_STORAGE_MCN_CONTROL, &input, sizeof input,
                                     nullptr, 0, &returned, nullptr);
