@@ -1,4 +1,4 @@
-// e2e-backend-check.exe --unix-time SECONDS --oem-code-page N
+// e2e-backend-check.exe --unix-time SECONDS --oem-code-page N --windows xp|98
 //
 // Exercises every area of the Win32 backend against the real system calls,
 // inside the wine prefix that run_e2e.py prepares: its registry keys, the
@@ -60,12 +60,18 @@ void CheckClock(Clock& clock, long long unixTime) {
   Check(now > unixTime - 120 && now < unixTime + 120, "time() is the wall clock", now);
 }
 
-void CheckOsVersion(OsInfo& os) {
+void CheckOsVersion(OsInfo& os, const std::string& windows) {
   OsVersion v;
   Check(os.GetVersionEx(v), "GetVersionExA with the size 148 succeeds");
-  Check(v.platformId == kPlatformWin32Nt, "Windows XP is an NT platform", v.platformId);
-  Check(v.majorVersion == 5 && v.minorVersion == 1, "Windows XP is 5.1",
-        v.majorVersion * 100 + v.minorVersion);
+  if (windows == "98") {
+    Check(v.platformId == kPlatformWin32Windows, "Windows 98 is a 9x platform", v.platformId);
+    Check(v.majorVersion == 4 && v.minorVersion == 10, "Windows 98 is 4.10",
+          v.majorVersion * 100 + v.minorVersion);
+  } else {
+    Check(v.platformId == kPlatformWin32Nt, "Windows XP is an NT platform", v.platformId);
+    Check(v.majorVersion == 5 && v.minorVersion == 1, "Windows XP is 5.1",
+          v.majorVersion * 100 + v.minorVersion);
+  }
   OsVersion bad;
   bad.infoSize = 12;
   Check(!os.GetVersionEx(bad), "GetVersionExA with a wrong size fails");
@@ -265,9 +271,11 @@ void CheckFiles(Files& files) {
 int main(int argc, char** argv) {
   long long unixTime = 0;
   int oemCodePage = 0;
+  std::string windows = "xp";
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--unix-time") == 0) unixTime = std::atoll(argv[i + 1]);
     if (std::strcmp(argv[i], "--oem-code-page") == 0) oemCodePage = std::atoi(argv[i + 1]);
+    if (std::strcmp(argv[i], "--windows") == 0) windows = argv[i + 1];
   }
 
   Win32Platform host;
@@ -276,7 +284,7 @@ int main(int argc, char** argv) {
   Check(os.locale.OemCodePage() == oemCodePage, "the OEM code page", os.locale.OemCodePage());
   CheckBoxes(os.boxes);
   CheckClock(os.clock, unixTime);
-  CheckOsVersion(os.osInfo);
+  CheckOsVersion(os.osInfo, windows);
   CheckMemory(os.memory);
   CheckRegistry(os.registry);
   CheckAspi(os.aspi);

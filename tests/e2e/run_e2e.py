@@ -123,10 +123,29 @@ def backend_check(outcome: Outcome) -> list[str]:
     expected = b"\x00\r\n100%% \x82\xa0\xb1\n" + bytes(range(256))
     if outcome.stdout != expected:
         problems.append(f"console bytes {outcome.stdout!r}, expected {expected!r}")
-    boxes = [(kind, text) for kind, text in outcome.boxes]
-    if boxes != [("yesno", b"question"), ("okcancel", b"ok or cancel"), ("ok", b"notice")]:
-        problems.append(f"boxes {boxes}")
+    if outcome.boxes != [("yesno", b"question"), ("okcancel", b"ok or cancel"), ("ok", b"notice")]:
+        problems.append(f"boxes {outcome.boxes}")
     return problems
+
+
+# What the backend check reads: registry keys and files of the working folder.
+BACKEND_KEYS = """
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\oddfw-e2e]
+"Byte"=hex:01
+"Text"="SBP2&HALV&LQTB-ZKN"
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\oddfw-e2e\\First]
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\oddfw-e2e\\Second]
+
+[HKEY_DYN_DATA\\Config Manager\\Enum\\C1234560]
+"HardWareKey"="SBP2\\\\HALV&LQTB-ZKN&LUN0"
+"""
+BACKEND_FILES = {
+    "image.bin": bytes(range(256)) * 16,
+    "lines.hex": b":00000001FF\r\nsecond\n\r\n" + b"F" * 2500 + b"\r\nlast",
+    "empty.hex": b"",
+}
 
 
 CASES = [
@@ -158,30 +177,26 @@ CASES = [
     Case(
         "backend-check",
         program="e2e-backend-check.exe",
-        args=("--unix-time", "@NOW@", "--oem-code-page", "437"),
+        args=("--unix-time", "@NOW@", "--oem-code-page", "437", "--windows", "xp"),
         answers="no,cancel",
-        registry="""
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\oddfw-e2e]
-"Byte"=hex:01
-"Text"="SBP2&HALV&LQTB-ZKN"
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\oddfw-e2e\\First]
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\oddfw-e2e\\Second]
-
-[HKEY_DYN_DATA\\Config Manager\\Enum\\C1234560]
-"HardWareKey"="SBP2\\\\HALV&LQTB-ZKN&LUN0"
-""",
-        files={
-            "image.bin": bytes(range(256)) * 16,
-            "lines.hex": b":00000001FF\r\nsecond\n\r\n" + b"F" * 2500 + b"\r\nlast",
-            "empty.hex": b"",
-        },
+        registry=BACKEND_KEYS,
+        files=BACKEND_FILES,
+        dll_overrides="wnaspi32=n",
+        check=backend_check,
+    ),
+    Case(
+        "backend-check-98-japanese",
+        program="e2e-backend-check.exe",
+        windows="win98",
+        locale="ja_JP.UTF-8",
+        args=("--unix-time", "@NOW@", "--oem-code-page", "932", "--windows", "98"),
+        answers="no,cancel",
+        registry=BACKEND_KEYS,
+        files=BACKEND_FILES,
         dll_overrides="wnaspi32=n",
         check=backend_check,
     ),
 ]
-
 
 def windows_path(path: Path) -> str:
     return "Z:" + str(path).replace("/", "\\")
@@ -214,6 +229,24 @@ def run(cmd: list[str], env: dict[str, str], seconds: int, **kwargs) -> subproce
         timeout=seconds + 15,
         **kwargs,
     )
+
+
+def check_program_file(exe: Path, objdump: str) -> list[str]:
+    """What the built oddfw.exe must carry: only system DLLs among its imports
+    (the C++ and GCC runtimes are linked in), a manifest that asks for
+    administrator rights, and the version 2.59B."""
+    problems = []
+    dump = subprocess.run([objdump, "-p", str(exe)], stdout=subprocess.PIPE, check=True).stdout
+    dlls = {m.upper() for m in re.findall(rb"DLL Name: (\S+)", dump)}
+    system = {b"KERNEL32.DLL", b"USER32.DLL", b"ADVAPI32.DLL", b"WINMM.DLL", b"MSVCRT.DLL"}
+    if not dlls or not dlls <= system:
+        problems.append(f"imports DLLs beyond the system's: {sorted(dlls - system)}")
+    data = exe.read_bytes()
+    if b'level="requireAdministrator"' not in data:
+        problems.append("no manifest asking for administrator rights")
+    if "2.59B".encode("utf-16-le") not in data:
+        problems.append("no version 2.59B among its resources")
+    return problems
 
 
 def make_template(template: Path) -> None:
@@ -289,7 +322,10 @@ def run_case(case: Case, template: Path, work: Path, build: Path) -> Outcome:
         (run_dir / name).write_bytes(data)
     copy_prefix(template, prefix)
 
-    program = build / ("tests/e2e/" + case.program if case.program else "src/oddfw.exe")
+    # As a user runs it: the program in the folder of its firmware files.
+    built = build / ("tests/e2e/" + case.program if case.program else "src/oddfw.exe")
+    program = run_dir / built.name
+    shutil.copy2(built, program)
     extra = {"LC_ALL": case.locale}
     if case.dll_overrides:
         extra["WINEDLLOVERRIDES"] = "mscoree,mshtml=;" + case.dll_overrides
@@ -379,9 +415,9 @@ def compare(case: Case, expect: Expect, outcome: Outcome) -> list[str]:
     wanted_boxes = [(b.kind, b.text) for b in expect.boxes]
     if outcome.boxes != wanted_boxes:
         problems.append(f"boxes:\n  got      {outcome.boxes!r}\n  expected {wanted_boxes!r}")
-    calls = [(c["owner"], c["caption"], c["type"], ID_NAMES.get(c.get("result", -1), "?"))
+    calls = [(c["owner"], c["caption"], hex(c["type"]), ID_NAMES.get(c.get("result", -1), "?"))
              for c in outcome.calls]
-    wanted_calls = [(0, "TALVEK", b.type, b.answer) for b in expect.boxes]
+    wanted_calls = [(0, "TALVEK", hex(b.type), b.answer) for b in expect.boxes]
     if calls != wanted_calls:
         problems.append(
             f"MessageBoxA calls (owner, caption, type, result):\n"
@@ -400,6 +436,8 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", type=Path, default=SOURCE_DIR / "build/mingw-x64",
                         help="the mingw-x64 build folder")
+    parser.add_argument("--build-i686", type=Path, default=SOURCE_DIR / "build/mingw-i686",
+                        help="the mingw-i686 build folder (its program is checked, not run)")
     parser.add_argument("--sim", type=Path, default=SOURCE_DIR / "build/debug/tools/oddfw-sim",
                         help="oddfw-sim of a host build")
     parser.add_argument("--jobs", type=int, default=2)
@@ -413,6 +451,7 @@ def main() -> int:
         WINESERVER,
         options.sim,
         options.build / "src/oddfw.exe",
+        options.build_i686 / "src/oddfw.exe",
         options.build / "tests/e2e/e2e-boxes.exe",
         options.build / "tests/e2e/e2e-backend-check.exe",
     )
@@ -422,8 +461,20 @@ def main() -> int:
             return 2
 
     began = time.monotonic()
-    work = Path(tempfile.mkdtemp(prefix="oddfw-e2e-"))
     passed = failed = waiting = 0
+    programs = [
+        (options.build / "src/oddfw.exe", "x86_64-w64-mingw32-objdump"),
+        (options.build_i686 / "src/oddfw.exe", "i686-w64-mingw32-objdump"),
+    ]
+    for exe, objdump in programs:
+        problems = check_program_file(exe, objdump)
+        print(f"{'FAIL ' if problems else 'PASS '} {exe} (imports, manifest, version)", flush=True)
+        for problem in problems:
+            print("      " + problem, flush=True)
+        failed += bool(problems)
+        passed += not problems
+
+    work = Path(tempfile.mkdtemp(prefix="oddfw-e2e-"))
     try:
         template = work / "template"
         make_template(template)
