@@ -6,8 +6,6 @@
 // area writes a fixed byte sequence to stdout and three boxes are shown
 // (the helper answers No, Cancel and OK); run_e2e.py checks both. Every
 // failed check is printed to stderr; the exit code is their number.
-#include <windows.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/windows_api.h"
 
 namespace {
 

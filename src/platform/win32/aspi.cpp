@@ -1,8 +1,7 @@
 // The ASPI layer (WNASPI32.DLL, entry points by ordinal) and the events it
 // signals when a request completes.
-#include <windows.h>
-
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/windows_api.h"
 
 namespace oddfw::platform::win32 {
 

@@ -1,6 +1,6 @@
 // The multimedia timer, sleeping, the wall clock and the Windows version.
-#include <windows.h>
-// After windows.h, which it builds on.
+#include "platform/win32/windows_api.h"
+// After windows_api.h: it builds on windows.h.
 #include <mmsystem.h>
 
 #include <ctime>

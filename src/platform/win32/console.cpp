@@ -1,7 +1,6 @@
 // The user-facing areas: console output, message boxes and the OEM code page.
-#include <windows.h>
-
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/windows_api.h"
 
 namespace oddfw::platform::win32 {
 

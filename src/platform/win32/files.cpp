@@ -1,9 +1,8 @@
 // Reading firmware files: whole binary files, and text files line by line
 // with the cause of a failure as a number from 1 to 14.
-#include <windows.h>
-
 #include "platform/line_reader.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/windows_api.h"
 
 namespace oddfw::platform::win32 {
 

@@ -1,8 +1,7 @@
 // Zero-filled global memory blocks, locked for as long as the program uses
 // them.
-#include <windows.h>
-
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/windows_api.h"
 
 namespace oddfw::platform::win32 {
 

@@ -1,7 +1,7 @@
 // SCSI pass-through on drive letters ("\\.\E:") and the media-change
 // notification control.
-#include <windows.h>
-// After windows.h, which they build on.
+#include "platform/win32/windows_api.h"
+// After windows_api.h: they build on windows.h.
 #include <ntddscsi.h>
 #include <winioctl.h>
 

@@ -1,9 +1,8 @@
 // Read-only registry access on HKEY_LOCAL_MACHINE and HKEY_DYN_DATA.
-#include <windows.h>
-
 #include <vector>
 
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/windows_api.h"
 
 namespace oddfw::platform::win32 {
 
