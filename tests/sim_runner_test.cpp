@@ -73,6 +73,8 @@ TEST(SimRunner, TraceRecordsTheBox) {
             std::string::npos)
       << line;
   EXPECT_NE(line.find("\"answer\":\"ok\""), std::string::npos) << line;
+  in.close();
+  std::remove(trace.c_str());
 }
 
 TEST(SimRunner, BadCommandLinesAreRefused) {
