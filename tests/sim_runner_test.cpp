@@ -23,7 +23,7 @@ struct Result {
 };
 
 Result RunSim(const std::string& args) {
-  // One file per test process: ctest runs tests of this binary side by side.
+  // One file per process: ctest runs the tests side by side.
   const std::string errFile =
       ::testing::TempDir() + "oddfw-sim-stderr-" + std::to_string(getpid()) + ".txt";
   const std::string command = std::string(ODDFW_SIM_BINARY) + " " + args + " 2>" + errFile;
@@ -39,6 +39,7 @@ Result RunSim(const std::string& args) {
   std::stringstream text;
   text << err.rdbuf();
   r.err = text.str();
+  std::remove(errFile.c_str());
   return r;
 }
 
@@ -60,7 +61,8 @@ TEST(SimRunner, NoDrivesInJapanese) {
 }
 
 TEST(SimRunner, TraceRecordsTheBox) {
-  const std::string trace = ::testing::TempDir() + "oddfw-trace.jsonl";
+  const std::string trace =
+      ::testing::TempDir() + "oddfw-trace-" + std::to_string(getpid()) + ".jsonl";
   const Result r = RunSim("--scenario " + kScenario + " --trace " + trace);
   EXPECT_EQ(r.exitCode, 1);
   std::ifstream in(trace);
@@ -71,6 +73,8 @@ TEST(SimRunner, TraceRecordsTheBox) {
             std::string::npos)
       << line;
   EXPECT_NE(line.find("\"answer\":\"ok\""), std::string::npos) << line;
+  in.close();
+  std::remove(trace.c_str());
 }
 
 TEST(SimRunner, BadCommandLinesAreRefused) {

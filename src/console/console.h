@@ -6,6 +6,15 @@
 #include <string>
 #include <string_view>
 
+// Format checks follow the printf the program formats with: on mingw-w64
+// that is mingw's own ISO C printf (gnu_printf: %zu, %lld), which C++ builds
+// use, not the system library's dialect that plain "printf" names there.
+#if defined(__MINGW_PRINTF_FORMAT)
+#define ODDFW_PRINTF_FORMAT(fmt, first) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, first)))
+#else
+#define ODDFW_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
+#endif
+
 namespace oddfw {
 
 struct Run;
@@ -35,10 +44,10 @@ struct ConsoleState {
 void PrintText(Run& run, std::string_view text);
 
 // Formats with the printf conventions, then prints the result.
-void PrintFormat(Run& run, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void PrintFormat(Run& run, const char* format, ...) ODDFW_PRINTF_FORMAT(2, 3);
 
 // printf-style formatting into a string.
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) ODDFW_PRINTF_FORMAT(1, 2);
 
 // Shows a modal box for one of the box styles (1, 2, 16, 17, 18) and returns
 // the box result: 1 OK, 2 Cancel, 6 Yes, 7 No, 0 when no box could be shown.
