@@ -22,7 +22,10 @@ struct Result {
 };
 
 Result RunSim(const std::string& args) {
-  const std::string errFile = ::testing::TempDir() + "oddfw-sim-stderr.txt";
+  // One stderr file per test: ctest runs the tests of this file in parallel.
+  const std::string errFile = ::testing::TempDir() + "oddfw-sim-stderr-" +
+                              ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                              ".txt";
   const std::string command = std::string(ODDFW_SIM_BINARY) + " " + args + " 2>" + errFile;
   Result r;
   FILE* pipe = popen(command.c_str(), "r");
@@ -57,7 +60,7 @@ TEST(SimRunner, NoDrivesInJapanese) {
 }
 
 TEST(SimRunner, TraceRecordsTheBox) {
-  const std::string trace = ::testing::TempDir() + "oddfw-trace.jsonl";
+  const std::string trace = ::testing::TempDir() + "oddfw-trace-box.jsonl";
   const Result r = RunSim("--scenario " + kScenario + " --trace " + trace);
   EXPECT_EQ(r.exitCode, 1);
   std::ifstream in(trace);
