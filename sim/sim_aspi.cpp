@@ -155,7 +155,8 @@ void SimAspi::Complete(const Submitted& r, const drive::Reply& reply) {
       r.srb->SRB_Status = platform::kSsErr;
     } else {
       if (r.direction == drive::Direction::kIn && r.buffer != nullptr) {
-        const auto n = static_cast<uint32_t>(std::min<std::size_t>(reply.data.size(), r.bufferLength));
+        const auto n =
+            static_cast<uint32_t>(std::min<std::size_t>(reply.data.size(), r.bufferLength));
         if (memory_.Where(r.buffer, n) == SimMemory::State::kReleased) {
           log_.Misuse("an ASPI request completed into a data buffer that was freed");
         } else if (n != 0) {
@@ -168,8 +169,7 @@ void SimAspi::Complete(const Submitted& r, const drive::Reply& reply) {
             std::min<std::size_t>({r.senseLength, reply.sense.size(), sizeof r.srb->SenseArea});
         std::memcpy(r.srb->SenseArea, reply.sense.data(), n);
       }
-      r.srb->SRB_Status =
-          reply.status == drive::kStatusGood ? platform::kSsComp : platform::kSsErr;
+      r.srb->SRB_Status = reply.status == drive::kStatusGood ? platform::kSsComp : platform::kSsErr;
     }
   }
   if ((r.flags & platform::kSrbEventNotify) != 0 && r.event != nullptr) events_.Signal(r.event);

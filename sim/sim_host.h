@@ -35,7 +35,7 @@ struct AttachedDrive {
   // How the operating system lets the program at the device.
   uint32_t openError = 0;         // CreateFile with read/write access fails with this error
   uint32_t controlOpenError = 0;  // CreateFile with no access (media-change control) fails
-  uint32_t ioctlError = 0;  // IOCTL_SCSI_PASS_THROUGH_DIRECT fails as a whole (5: no rights)
+  uint32_t ioctlError = 0;        // IOCTL_SCSI_PASS_THROUGH_DIRECT fails as a whole (5: no rights)
   // The pass-through driver reports this many sense bytes however many the
   // caller asked for (0: it reports the bytes it returned, at most the room).
   uint8_t reportedSenseLength = 0;
@@ -43,9 +43,9 @@ struct AttachedDrive {
 
 // One SCSI command as the host saw it.
 struct ScsiRecord {
-  uint64_t timeUs = 0;      // when the command was submitted
-  std::string path;         // "passthrough" or "aspi"
-  std::string target;       // "E:" (drive letter) or "1:0" (adapter:target id)
+  uint64_t timeUs = 0;  // when the command was submitted
+  std::string path;     // "passthrough" or "aspi"
+  std::string target;   // "E:" (drive letter) or "1:0" (adapter:target id)
   std::vector<uint8_t> cdb;
   drive::Direction direction = drive::Direction::kNone;
   uint32_t length = 0;               // bytes of the data phase the program declared

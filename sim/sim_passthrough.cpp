@@ -72,7 +72,8 @@ bool SimPassThrough::ScsiPassThroughDirect(platform::Handle device,
   if (!attached.device->Present()) return fail(platform::kErrorDeviceNotConnected, "device-gone");
   constexpr std::size_t kRecordSize = sizeof(platform::PassThroughRecord);
   if (sptd.Length != sizeof(platform::ScsiPassThroughDirect) || sptd.CdbLength > 16 ||
-      (sptd.SenseInfoLength != 0 && sptd.SenseInfoOffset < sizeof(platform::ScsiPassThroughDirect)) ||
+      (sptd.SenseInfoLength != 0 &&
+       sptd.SenseInfoOffset < sizeof(platform::ScsiPassThroughDirect)) ||
       sptd.SenseInfoOffset + sptd.SenseInfoLength > kRecordSize) {
     return fail(kErrorInvalidParameter, "error");
   }
@@ -99,7 +100,8 @@ bool SimPassThrough::ScsiPassThroughDirect(platform::Handle device,
   }
 
   if (command.direction == drive::Direction::kIn && data != nullptr) {
-    const auto n = static_cast<uint32_t>(std::min<std::size_t>(reply.data.size(), sptd.DataTransferLength));
+    const auto n =
+        static_cast<uint32_t>(std::min<std::size_t>(reply.data.size(), sptd.DataTransferLength));
     if (memory_.Where(data, n) == SimMemory::State::kReleased) {
       log_.Misuse("a pass-through command read into a freed buffer");
     } else if (n != 0) {
@@ -112,12 +114,12 @@ bool SimPassThrough::ScsiPassThroughDirect(platform::Handle device,
   if (reply.status != drive::kStatusGood && reply.hasSense && sptd.SenseInfoLength != 0) {
     // The driver writes at most the room the caller gave, but a careless one
     // may report a longer count.
-    senseWritten = std::min<uint32_t>(sptd.SenseInfoLength, static_cast<uint32_t>(reply.sense.size()));
+    senseWritten =
+        std::min<uint32_t>(sptd.SenseInfoLength, static_cast<uint32_t>(reply.sense.size()));
     std::memcpy(reinterpret_cast<uint8_t*>(record) + sptd.SenseInfoOffset, reply.sense.data(),
                 senseWritten);
-    sptd.SenseInfoLength = attached.reportedSenseLength != 0
-                               ? attached.reportedSenseLength
-                               : static_cast<uint8_t>(senseWritten);
+    sptd.SenseInfoLength = attached.reportedSenseLength != 0 ? attached.reportedSenseLength
+                                                             : static_cast<uint8_t>(senseWritten);
     log.sense.assign(reply.sense.begin(), reply.sense.end());
   } else {
     sptd.SenseInfoLength = attached.reportedSenseLength;

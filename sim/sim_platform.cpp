@@ -1,18 +1,18 @@
 #include "sim/sim_platform.h"
 
-#include "sim/sim_aspi.h"
-#include "sim/sim_events.h"
-#include "sim/sim_files.h"
-#include "sim/sim_memory.h"
-#include "sim/sim_passthrough.h"
-#include "sim/sim_registry.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <set>
+
+#include "sim/sim_aspi.h"
+#include "sim/sim_events.h"
+#include "sim/sim_files.h"
+#include "sim/sim_memory.h"
+#include "sim/sim_passthrough.h"
+#include "sim/sim_registry.h"
 
 namespace oddfw::sim {
 
@@ -45,8 +45,7 @@ const char* AnswerName(int result) {
   }
 }
 
-AttachedDrive& SimOptions::AttachAtLetter(char letter,
-                                          std::shared_ptr<drive::ScsiDevice> device) {
+AttachedDrive& SimOptions::AttachAtLetter(char letter, std::shared_ptr<drive::ScsiDevice> device) {
   AttachedDrive d;
   d.device = std::move(device);
   d.letter = letter;
@@ -238,8 +237,7 @@ void SimPlatform::SetBoxObserver(std::function<void(const BoxRecord&)> observer)
 void SimPlatform::SetScsiObserver(std::function<void(const ScsiRecord&)> observer) {
   areas_->log.scsiObserver_ = std::move(observer);
 }
-void SimPlatform::SetMediaControlObserver(
-    std::function<void(const MediaControlRecord&)> observer) {
+void SimPlatform::SetMediaControlObserver(std::function<void(const MediaControlRecord&)> observer) {
   areas_->log.mediaControlObserver_ = std::move(observer);
 }
 

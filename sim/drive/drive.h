@@ -32,9 +32,9 @@ struct VendorIdentityText {
 // What a drive says about itself. Texts are padded with spaces to their
 // width; a longer text is refused.
 struct DriveSpec {
-  uint8_t peripheral = 5;  // INQUIRY byte 0: qualifier and device type (5: CD/DVD)
-  std::string vendor;      // 8 characters, bytes 8-15
-  std::string product;     // 16 characters, bytes 16-31
+  uint8_t peripheral = 5;           // INQUIRY byte 0: qualifier and device type (5: CD/DVD)
+  std::string vendor;               // 8 characters, bytes 8-15
+  std::string product;              // 16 characters, bytes 16-31
   std::string revision = "1.00";    // up to 5 characters, bytes 32-36
   std::string date = "2009/02/18";  // up to 10 characters, bytes 37-46
   // Absent: the drive refuses READ BUFFER buffer 0xF1 (another maker's drive).

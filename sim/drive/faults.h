@@ -38,7 +38,7 @@ struct FaultRule {
   uint8_t senseKey = kHardwareError;
   uint8_t asc = 0x44;  // internal target failure
   uint8_t ascq = 0x00;
-  bool carriedOut = false;  // the drive still carries the command out (kFail, kHang)
+  bool carriedOut = false;     // the drive still carries the command out (kFail, kHang)
   uint64_t durationUs = 1000;  // kFail: time until the failure is reported
 
   bool Matches(const Command& command, uint32_t number) const;
@@ -56,8 +56,7 @@ std::string Describe(const FaultRule& rule);
 
 class FaultInjector : public ScsiDevice {
  public:
-  FaultInjector(std::shared_ptr<ScsiDevice> inner, std::vector<FaultRule> rules,
-                uint64_t seed = 0);
+  FaultInjector(std::shared_ptr<ScsiDevice> inner, std::vector<FaultRule> rules, uint64_t seed = 0);
 
   Reply Execute(const Command& command) override;
   bool Present() const override { return !gone_ && inner_->Present(); }

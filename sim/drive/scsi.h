@@ -34,19 +34,23 @@ inline constexpr uint8_t kOpReadBuffer = 0x3C;
 enum class Direction { kNone, kIn, kOut };
 
 struct Command {
-  std::vector<uint8_t> cdb;       // the CDB bytes the host sent (its CDB length)
+  std::vector<uint8_t> cdb;  // the CDB bytes the host sent (its CDB length)
   Direction direction = Direction::kNone;
-  uint32_t transferLength = 0;    // bytes the host buffer holds (data in) or sends (data out)
-  std::vector<uint8_t> dataOut;   // the bytes sent, for data-out commands
-  uint64_t timeUs = 0;            // virtual time when the command reached the device
+  uint32_t transferLength = 0;   // bytes the host buffer holds (data in) or sends (data out)
+  std::vector<uint8_t> dataOut;  // the bytes sent, for data-out commands
+  uint64_t timeUs = 0;           // virtual time when the command reached the device
 
   uint8_t opcode() const { return cdb.empty() ? 0xFF : cdb[0]; }
   uint8_t byte(std::size_t i) const { return i < cdb.size() ? cdb[i] : 0; }
   // READ/WRITE BUFFER fields.
   uint8_t bufferMode() const { return byte(1) & 0x1F; }
   uint8_t bufferId() const { return byte(2); }
-  uint32_t bufferOffset() const { return uint32_t{byte(3)} << 16 | uint32_t{byte(4)} << 8 | byte(5); }
-  uint32_t bufferLength() const { return uint32_t{byte(6)} << 16 | uint32_t{byte(7)} << 8 | byte(8); }
+  uint32_t bufferOffset() const {
+    return uint32_t{byte(3)} << 16 | uint32_t{byte(4)} << 8 | byte(5);
+  }
+  uint32_t bufferLength() const {
+    return uint32_t{byte(6)} << 16 | uint32_t{byte(7)} << 8 | byte(8);
+  }
 };
 
 // How the exchange with the device ends.
@@ -62,9 +66,9 @@ struct Reply {
   Outcome outcome = Outcome::kCompleted;
   uint8_t status = kStatusGood;
   bool hasSense = false;
-  SenseBytes sense{};          // fixed-format sense data, when hasSense
-  std::vector<uint8_t> data;   // data in; the host copies at most its buffer's length
-  uint64_t durationUs = 0;     // time the device takes to answer
+  SenseBytes sense{};         // fixed-format sense data, when hasSense
+  std::vector<uint8_t> data;  // data in; the host copies at most its buffer's length
+  uint64_t durationUs = 0;    // time the device takes to answer
 
   static Reply Good() { return Reply{}; }
   // CHECK CONDITION with fixed-format sense data.
