@@ -27,9 +27,7 @@ bool SimFiles::ReadFile(platform::Handle file, uint8_t* buffer, uint32_t bytes,
   return std::ferror(f) == 0;
 }
 
-void SimFiles::CloseFile(platform::Handle file) {
-  std::fclose(static_cast<std::FILE*>(file));
-}
+void SimFiles::CloseFile(platform::Handle file) { std::fclose(static_cast<std::FILE*>(file)); }
 
 int SimFiles::OpenText(const std::string&, std::unique_ptr<platform::TextFile>*) {
   return platform::kCauseFileNotFound;  // the text reader comes with the HEX loader
