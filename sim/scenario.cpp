@@ -14,7 +14,8 @@
 namespace oddfw::sim {
 namespace {
 
-using nlohmann::json;
+// Ordered, so registry keys enumerate in the order the scenario lists them.
+using json = nlohmann::ordered_json;
 
 void CheckKeys(const json& object, const std::set<std::string>& known, const std::string& where) {
   if (!object.is_object()) throw ScenarioError(where + ": expected an object");
