@@ -128,14 +128,15 @@ void ParseHost(const json& host, SimOptions& options) {
   if (host.contains("aspi") && !host["aspi"].is_null()) ParseAspi(host["aspi"], options.aspi);
 }
 
-void ParseIdentity(const json& identity, drive::DriveSpec& spec, const std::string& where) {
+void ParseIdentity(const json& identity, drive::DriveProfile& profile, const std::string& where) {
   CheckKeys(identity, {"peripheral", "vendor", "product", "revision", "date"}, where);
   if (identity.contains("peripheral"))
-    spec.peripheral = ParseByte(identity["peripheral"], where + ".peripheral");
-  if (identity.contains("vendor")) spec.vendor = Get<std::string>(identity, "vendor", where);
-  if (identity.contains("product")) spec.product = Get<std::string>(identity, "product", where);
-  if (identity.contains("revision")) spec.revision = Get<std::string>(identity, "revision", where);
-  if (identity.contains("date")) spec.date = Get<std::string>(identity, "date", where);
+    profile.peripheral = ParseByte(identity["peripheral"], where + ".peripheral");
+  if (identity.contains("vendor")) profile.vendor = Get<std::string>(identity, "vendor", where);
+  if (identity.contains("product")) profile.product = Get<std::string>(identity, "product", where);
+  if (identity.contains("revision"))
+    profile.revision = Get<std::string>(identity, "revision", where);
+  if (identity.contains("date")) profile.date = Get<std::string>(identity, "date", where);
 }
 
 drive::FaultRule ParseFaultRule(const json& rule, const std::string& where) {
@@ -187,40 +188,40 @@ void ParseDrive(const json& d, std::size_t index, SimOptions& options) {
              "unitAttention", "commandTimeMs", "openError", "controlOpenError", "passThroughError",
              "faults"},
             where);
-  drive::DriveSpec spec;
+  drive::DriveProfile profile;
   if (d.contains("preset")) {
     const std::string preset = Get<std::string>(d, "preset", where);
     if (preset == "release") {
-      spec = drive::DriveSpec::ReleaseDrive();
+      profile = drive::DriveProfile::ReleaseDrive();
     } else if (preset == "other-maker") {
-      spec = drive::DriveSpec::OtherMaker();
+      profile = drive::DriveProfile::OtherMaker();
     } else {
       throw ScenarioError(where + ".preset: unknown preset \"" + preset +
                           "\" (release, other-maker)");
     }
   }
-  if (d.contains("identity")) ParseIdentity(d["identity"], spec, where + ".identity");
+  if (d.contains("identity")) ParseIdentity(d["identity"], profile, where + ".identity");
   if (d.contains("vendorIdentity")) {
     const json& v = d["vendorIdentity"];
     const std::string at = where + ".vendorIdentity";
     if (v.is_null()) {
-      spec.vendorIdentity.reset();
+      profile.vendorIdentity.reset();
     } else {
       CheckKeys(v, {"hardwareRevision", "signature", "normalModelName"}, at);
-      drive::VendorIdentityText text = spec.vendorIdentity.value_or(drive::VendorIdentityText{});
+      drive::VendorIdentityText text = profile.vendorIdentity.value_or(drive::VendorIdentityText{});
       if (v.contains("hardwareRevision"))
         text.hardwareRevision = Get<std::string>(v, "hardwareRevision", at);
       if (v.contains("signature")) text.signature = Get<std::string>(v, "signature", at);
       if (v.contains("normalModelName"))
         text.normalModelName = Get<std::string>(v, "normalModelName", at);
-      spec.vendorIdentity = text;
+      profile.vendorIdentity = text;
     }
   }
-  if (d.contains("disc")) spec.discLoaded = Get<bool>(d, "disc", where);
+  if (d.contains("disc")) profile.discLoaded = Get<bool>(d, "disc", where);
 
   std::shared_ptr<drive::Drive> model;
   try {
-    model = drive::MakeDrive(spec);
+    model = drive::MakeDrive(profile);
   } catch (const std::invalid_argument& e) {
     throw ScenarioError(where + ": " + e.what());
   }

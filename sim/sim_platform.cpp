@@ -64,15 +64,15 @@ AttachedDrive& SimOptions::AttachAtAdapter(int adapter, int target,
 }
 
 std::shared_ptr<drive::Drive> SimOptions::AddDriveAtLetter(char letter,
-                                                           const drive::DriveSpec& spec) {
-  auto d = drive::MakeDrive(spec);
+                                                           const drive::DriveProfile& profile) {
+  auto d = drive::MakeDrive(profile);
   AttachAtLetter(letter, d);
   return d;
 }
 
 std::shared_ptr<drive::Drive> SimOptions::AddDriveAtAdapter(int adapter, int target,
-                                                            const drive::DriveSpec& spec) {
-  auto d = drive::MakeDrive(spec);
+                                                            const drive::DriveProfile& profile) {
+  auto d = drive::MakeDrive(profile);
   AttachAtAdapter(adapter, target, d);
   return d;
 }

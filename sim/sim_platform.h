@@ -57,10 +57,10 @@ struct SimOptions {
   AttachedDrive& AttachAtLetter(char letter, std::shared_ptr<drive::ScsiDevice> device);
   AttachedDrive& AttachAtAdapter(int adapter, int target,
                                  std::shared_ptr<drive::ScsiDevice> device);
-  // Builds a drive from a spec and attaches it; returns the drive.
-  std::shared_ptr<drive::Drive> AddDriveAtLetter(char letter, const drive::DriveSpec& spec);
+  // Builds a drive from a profile and attaches it; returns the drive.
+  std::shared_ptr<drive::Drive> AddDriveAtLetter(char letter, const drive::DriveProfile& profile);
   std::shared_ptr<drive::Drive> AddDriveAtAdapter(int adapter, int target,
-                                                  const drive::DriveSpec& spec);
+                                                  const drive::DriveProfile& profile);
   // Installs an ASPI layer with these host adapters (HA_Identifier each).
   void InstallAspi(std::vector<std::string> adapters);
 

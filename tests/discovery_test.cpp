@@ -14,13 +14,13 @@
 namespace oddfw {
 namespace {
 
-using sim::drive::DriveSpec;
+using sim::drive::DriveProfile;
 using testing::HostOptions;
 using testing::SimRun;
 using testing::Win98Host;
 
-DriveSpec Release() {
-  return DriveSpec::ReleaseDrive();
+DriveProfile Release() {
+  return DriveProfile::ReleaseDrive();
 }
 
 struct Discovered {
@@ -65,7 +65,7 @@ TEST(Discovery, LettersDToZInOrder) {
   o.AddDriveAtLetter('Z', Release());
   o.AddDriveAtLetter('C', Release());
   o.AddDriveAtLetter('F', Release());
-  o.AddDriveAtLetter('E', DriveSpec::OtherMaker());
+  o.AddDriveAtLetter('E', DriveProfile::OtherMaker());
   o.AddDriveAtLetter('D', Release());
   Discovered d(o);
   EXPECT_EQ(d.count, 3);
@@ -91,10 +91,10 @@ TEST(Discovery, DeviceTypeDecidesTheCdListButNotAcceptance) {
       {"disk", 0x00, false},
   };
   for (const Case& c : cases) {
-    DriveSpec spec = Release();
-    spec.peripheral = c.peripheral;
+    DriveProfile profile = Release();
+    profile.peripheral = c.peripheral;
     sim::SimOptions o = HostOptions("xp");
-    o.AddDriveAtLetter('E', spec);
+    o.AddDriveAtLetter('E', profile);
     Discovered d(o);
     EXPECT_EQ(d.count, 1) << c.name;
     EXPECT_EQ(d.CdList(), c.listed ? "E" : "") << c.name;
@@ -104,7 +104,7 @@ TEST(Discovery, DeviceTypeDecidesTheCdListButNotAcceptance) {
 
 TEST(Discovery, MediaChangeNotificationIsSuspendedAndRestored) {
   sim::SimOptions o = HostOptions("xp");
-  o.AddDriveAtLetter('D', DriveSpec::OtherMaker());
+  o.AddDriveAtLetter('D', DriveProfile::OtherMaker());
   o.AttachAtLetter('E', sim::drive::MakeDrive(Release())).controlOpenError =
       platform::kErrorAccessDenied;
   o.AddDriveAtLetter('F', Release());
@@ -189,9 +189,9 @@ TEST(Discovery, AspiTargetsInOrderWithoutCdList) {
   sim::SimOptions o = Win98Host({"ESDI_506", "SIMSCSI 7000"});
   o.AddDriveAtAdapter(1, 5, Release());
   o.AddDriveAtAdapter(0, 1, Release());
-  o.AddDriveAtAdapter(0, 0, DriveSpec::OtherMaker());
+  o.AddDriveAtAdapter(0, 0, DriveProfile::OtherMaker());
   o.AddDriveAtAdapter(1, 7, Release());  // past the ids scanned
-  DriveSpec disk = Release();
+  DriveProfile disk = Release();
   disk.peripheral = 0x00;  // ASPI discovery does not look at the device type
   o.AddDriveAtAdapter(1, 2, disk);
   Discovered d(o);

@@ -29,7 +29,7 @@ std::string Text(const std::vector<uint8_t>& data, std::size_t at, std::size_t n
 }
 
 TEST(DriveCore, AnswersIdentityAndVendorIdentity) {
-  Drive drive(DriveSpec::ReleaseDrive());
+  Drive drive(DriveProfile::ReleaseDrive());
   const Reply inquiry = drive.Execute(kInquiry);
   ASSERT_EQ(inquiry.status, kStatusGood);
   ASSERT_EQ(inquiry.data.size(), 96u);
@@ -43,7 +43,7 @@ TEST(DriveCore, AnswersIdentityAndVendorIdentity) {
   EXPECT_EQ(Text(vendor.data, 16, 24), "SAT 0001GENERAL GENERAL ");
 
   // Another maker's drive has no such buffer.
-  Drive other(DriveSpec::OtherMaker());
+  Drive other(DriveProfile::OtherMaker());
   const Reply refused = other.Execute(kVendorIdentity);
   EXPECT_EQ(refused.status, kStatusCheckCondition);
   ASSERT_TRUE(refused.hasSense);
@@ -54,7 +54,7 @@ TEST(DriveCore, AnswersIdentityAndVendorIdentity) {
 }
 
 TEST(DriveCore, ShortAllocationAndUnknownCommands) {
-  Drive drive(DriveSpec::ReleaseDrive());
+  Drive drive(DriveProfile::ReleaseDrive());
   EXPECT_EQ(drive.Execute(Cdb({0x12, 0, 0, 0, 36, 0}, Direction::kIn, 96)).data.size(), 36u);
   EXPECT_EQ(drive.Execute(Cdb({0x12, 1, 0x80, 0, 36, 0})).sense[12], 0x24);  // EVPD
   EXPECT_EQ(drive.Execute(Cdb({0xA8, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0})).sense[12], 0x20);
@@ -62,9 +62,9 @@ TEST(DriveCore, ShortAllocationAndUnknownCommands) {
 }
 
 TEST(DriveCore, TextsLongerThanTheirFieldAreRefused) {
-  DriveSpec spec = DriveSpec::ReleaseDrive();
-  spec.vendor = "TOO LONG VENDOR";
-  EXPECT_THROW(Drive{spec}, std::invalid_argument);
+  DriveProfile profile = DriveProfile::ReleaseDrive();
+  profile.vendor = "TOO LONG VENDOR";
+  EXPECT_THROW(Drive{profile}, std::invalid_argument);
 }
 
 TEST(DriveCore, DiscStateAnswersTestUnitReady) {
@@ -82,9 +82,9 @@ TEST(DriveCore, DiscStateAnswersTestUnitReady) {
       {"disc ejected", true, {{0x1B, 0, 0, 0, 0x02, 0}}, kNotReady, 0x3A, 0x00},
   };
   for (const Case& c : cases) {
-    DriveSpec spec = DriveSpec::ReleaseDrive();
-    spec.discLoaded = c.disc;
-    Drive drive(spec);
+    DriveProfile profile = DriveProfile::ReleaseDrive();
+    profile.discLoaded = c.disc;
+    Drive drive(profile);
     for (const auto& cdb : c.before) drive.Execute(Cdb(cdb));
     const Reply r = drive.Execute(kTestUnitReady);
     if (c.key == 0) {
@@ -99,7 +99,7 @@ TEST(DriveCore, DiscStateAnswersTestUnitReady) {
 }
 
 TEST(DriveCore, UnitAttentionIsReportedOnceButNotToInquiry) {
-  Drive drive(DriveSpec::ReleaseDrive());
+  Drive drive(DriveProfile::ReleaseDrive());
   drive.unitAttention = true;
   EXPECT_EQ(drive.Execute(kInquiry).status, kStatusGood);
   const Reply first = drive.Execute(kTestUnitReady);
@@ -122,7 +122,7 @@ class CountingFamily : public FamilyBehaviour {
 };
 
 TEST(DriveCore, AFamilyAddsCommandsWithoutTheCoreKnowingThem) {
-  Drive drive(DriveSpec::ReleaseDrive());
+  Drive drive(DriveProfile::ReleaseDrive());
   auto family = std::make_unique<CountingFamily>();
   CountingFamily* f = family.get();
   drive.SetFamily(std::move(family));
@@ -145,7 +145,7 @@ TEST(Faults, RulesPickCommandsByNumberOpcodeModeAndBuffer) {
   vendorRead.bufferId = 0xF1;
   vendorRead.senseKey = kIllegalRequest;
   vendorRead.asc = 0x24;
-  auto drive = MakeDrive(DriveSpec::ReleaseDrive());
+  auto drive = MakeDrive(DriveProfile::ReleaseDrive());
   FaultInjector faulty(drive, {third, vendorRead});
 
   EXPECT_EQ(faulty.Execute(kInquiry).status, kStatusGood);               // 1
@@ -166,7 +166,7 @@ TEST(Faults, HangAndDisappear) {
   FaultRule gone;
   gone.nth = 4;
   gone.action = FaultAction::kDisappear;
-  FaultInjector faulty(MakeDrive(DriveSpec::ReleaseDrive()), {hang, gone});
+  FaultInjector faulty(MakeDrive(DriveProfile::ReleaseDrive()), {hang, gone});
   EXPECT_EQ(faulty.Execute(kTestUnitReady).outcome, Outcome::kNeverCompletes);
   EXPECT_EQ(faulty.Execute(kTestUnitReady).outcome, Outcome::kCompleted);  // once only
   EXPECT_TRUE(faulty.Present());
@@ -182,7 +182,7 @@ TEST(Faults, TheSameSeedGivesTheSameFaults) {
   auto pattern = [](uint64_t seed) {
     FaultRule sometimes;
     sometimes.probability = 0.3;
-    FaultInjector faulty(MakeDrive(DriveSpec::ReleaseDrive()), {sometimes}, seed);
+    FaultInjector faulty(MakeDrive(DriveProfile::ReleaseDrive()), {sometimes}, seed);
     std::string hits;
     for (int i = 0; i < 64; ++i) hits += faulty.Execute(kInquiry).status == kStatusGood ? '.' : 'x';
     return hits;

@@ -119,7 +119,7 @@ TEST(HostDetection, AspiSetUpFailures) {
     sim::SimOptions o = Win98Host(std::vector<std::string>(c.adapters, "ESDI_506"));
     o.aspi.installed = c.installed;
     o.aspi.failedInit = c.failedInit;
-    o.AddDriveAtAdapter(0, 0, sim::drive::DriveSpec::ReleaseDrive());
+    o.AddDriveAtAdapter(0, 0, sim::drive::DriveProfile::ReleaseDrive());
     SimRun r(o);
     EXPECT_EQ(DetectHostEnvironment(r.run), c.result) << c.name;
     EXPECT_EQ(r.run.detection.adapterCount, 0) << c.name;
@@ -306,8 +306,8 @@ TEST(HostDetection, AFailedAllocationEndsTheSetUpAndDiscoveryFindsNothing) {
     sim::SimOptions o = HostOptions(c.windows);
     o.InstallAspi({"ESDI_506"});
     o.failAllocation = c.failing;
-    o.AddDriveAtLetter('E', sim::drive::DriveSpec::ReleaseDrive());
-    o.AddDriveAtAdapter(0, 0, sim::drive::DriveSpec::ReleaseDrive());
+    o.AddDriveAtLetter('E', sim::drive::DriveProfile::ReleaseDrive());
+    o.AddDriveAtAdapter(0, 0, sim::drive::DriveProfile::ReleaseDrive());
     SimRun r(o);
     FillBuiltInDefinition(r.run);
     const std::string name = std::string(c.windows) + " allocation " + std::to_string(c.failing);
@@ -343,10 +343,10 @@ TEST(HostDetection, ReleaseLeavesNothingBehindOnEveryWayOut) {
     o.registry.AddKey(RegistryRoot::LocalMachine,
                       "SOFTWARE\\INTEL\\Intel Ultra ATA Storage Driver");
     if (c.drive) {
-      o.AddDriveAtLetter('E', sim::drive::DriveSpec::ReleaseDrive());
-      o.AddDriveAtAdapter(1, 0, sim::drive::DriveSpec::ReleaseDrive());
+      o.AddDriveAtLetter('E', sim::drive::DriveProfile::ReleaseDrive());
+      o.AddDriveAtAdapter(1, 0, sim::drive::DriveProfile::ReleaseDrive());
     }
-    o.AddDriveAtLetter('D', sim::drive::DriveSpec::OtherMaker());
+    o.AddDriveAtLetter('D', sim::drive::DriveProfile::OtherMaker());
     SimRun r(o);
     DriverHooks hooks = DriverHooks::Program();
     Procedure procedure = [&c](oddfw::Run& run) {

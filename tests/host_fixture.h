@@ -33,8 +33,9 @@ inline sim::SimOptions Win98Host(std::vector<std::string> adapters) {
 // A drive of the release with fault rules around it.
 inline std::shared_ptr<sim::drive::FaultInjector> FaultyDrive(
     std::vector<sim::drive::FaultRule> rules,
-    const sim::drive::DriveSpec& spec = sim::drive::DriveSpec::ReleaseDrive()) {
-  return std::make_shared<sim::drive::FaultInjector>(sim::drive::MakeDrive(spec), std::move(rules));
+    const sim::drive::DriveProfile& profile = sim::drive::DriveProfile::ReleaseDrive()) {
+  return std::make_shared<sim::drive::FaultInjector>(sim::drive::MakeDrive(profile),
+                                                     std::move(rules));
 }
 
 inline sim::drive::FaultRule FailRule(uint8_t opcode, uint8_t key, uint8_t asc, uint8_t ascq) {

@@ -14,7 +14,7 @@
 namespace oddfw {
 namespace {
 
-using sim::drive::DriveSpec;
+using sim::drive::DriveProfile;
 using sim::drive::FaultRule;
 using testing::FailRule;
 using testing::FaultyDrive;
@@ -39,7 +39,7 @@ class AcceptsWrites : public sim::drive::FamilyBehaviour {
 };
 
 std::shared_ptr<sim::drive::Drive> WritableDrive(AcceptsWrites** family) {
-  auto drive = sim::drive::MakeDrive(DriveSpec::ReleaseDrive());
+  auto drive = sim::drive::MakeDrive(DriveProfile::ReleaseDrive());
   auto f = std::make_unique<AcceptsWrites>();
   *family = f.get();
   drive->SetFamily(std::move(f));
@@ -47,8 +47,8 @@ std::shared_ptr<sim::drive::Drive> WritableDrive(AcceptsWrites** family) {
 }
 
 // A drive of the release with a disc loaded: TEST UNIT READY answers GOOD.
-DriveSpec Loaded() {
-  DriveSpec s = DriveSpec::ReleaseDrive();
+DriveProfile Loaded() {
+  DriveProfile s = DriveProfile::ReleaseDrive();
   s.discLoaded = true;
   return s;
 }
@@ -61,8 +61,8 @@ TEST(Transport, TargetIndexOutOfRangeTouchesNoDevice) {
   for (const char* windows : {"xp", "98"}) {
     sim::SimOptions o = HostOptions(windows);
     o.InstallAspi({"ESDI_506"});
-    o.AddDriveAtLetter('E', DriveSpec::ReleaseDrive());
-    o.AddDriveAtAdapter(0, 0, DriveSpec::ReleaseDrive());
+    o.AddDriveAtLetter('E', DriveProfile::ReleaseDrive());
+    o.AddDriveAtAdapter(0, 0, DriveProfile::ReleaseDrive());
     HostRun h(o);
     h.AddLetter('E');
     h.AddAddress(0, 0);
@@ -83,7 +83,7 @@ TEST(Transport, PassThroughTimeOutValueInSeconds) {
   const Case cases[] = {{0, 60}, {60000, 60}, {80000, 80}, {999, 0}, {1000, 1}, {180000, 180}};
   for (const Case& c : cases) {
     sim::SimOptions o = HostOptions("xp");
-    o.AddDriveAtLetter('E', DriveSpec::ReleaseDrive());
+    o.AddDriveAtLetter('E', DriveProfile::ReleaseDrive());
     HostRun h(o);
     h.AddLetter('E');
     ExecuteScsiRequest(h.run(), testing::TestUnitReady(0, c.timeoutMs));
@@ -192,8 +192,8 @@ TEST(Transport, PassThroughOpenFailureAndVanishedDevice) {
 
 TEST(Transport, EachCommandReplacesTheDeviceHandle) {
   sim::SimOptions o = HostOptions("xp");
-  o.AddDriveAtLetter('D', DriveSpec::OtherMaker());
-  o.AddDriveAtLetter('E', DriveSpec::ReleaseDrive());
+  o.AddDriveAtLetter('D', DriveProfile::OtherMaker());
+  o.AddDriveAtLetter('E', DriveProfile::ReleaseDrive());
   HostRun h(o);
   h.AddLetter('D');
   h.AddLetter('E');
@@ -486,8 +486,8 @@ TEST(Transport, CleanUpKeepsTheBuffersARunningRequestMayStillWrite) {
 
 TEST(Transport, AspiProbes) {
   sim::SimOptions o = Win98Host({"ESDI_506"});
-  o.AddDriveAtAdapter(0, 1, DriveSpec::ReleaseDrive());
-  o.AddDriveAtAdapter(0, 0, DriveSpec::OtherMaker());
+  o.AddDriveAtAdapter(0, 1, DriveProfile::ReleaseDrive());
+  o.AddDriveAtAdapter(0, 0, DriveProfile::OtherMaker());
   HostRun h(o);
   oddfw::Run& run = h.run();
   EXPECT_EQ(InquireByAddress(run, 0, 1), 0);

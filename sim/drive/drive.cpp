@@ -35,8 +35,8 @@ uint64_t DefaultTimeUs(uint8_t opcode) {
 
 }  // namespace
 
-DriveSpec DriveSpec::ReleaseDrive() {
-  DriveSpec s;
+DriveProfile DriveProfile::ReleaseDrive() {
+  DriveProfile s;
   s.vendor = "QUORVEN";
   s.product = "BD-RW   MHT-860";
   s.revision = "1.00";
@@ -45,8 +45,8 @@ DriveSpec DriveSpec::ReleaseDrive() {
   return s;
 }
 
-DriveSpec DriveSpec::OtherMaker() {
-  DriveSpec s;
+DriveProfile DriveProfile::OtherMaker() {
+  DriveProfile s;
   s.vendor = "VARNOK";
   s.product = "DVD-RW  VX-2210";
   s.revision = "2.05";
@@ -54,17 +54,17 @@ DriveSpec DriveSpec::OtherMaker() {
   return s;
 }
 
-std::array<uint8_t, 96> InquiryData(const DriveSpec& spec) {
+std::array<uint8_t, 96> InquiryData(const DriveProfile& profile) {
   std::array<uint8_t, 96> d{};
-  d[0] = spec.peripheral;
+  d[0] = profile.peripheral;
   d[1] = 0x80;  // removable medium
   d[2] = 0x00;
   d[3] = 0x32;  // response data format 2
   d[4] = 96 - 5;
-  PutText(&d[8], 8, spec.vendor, "vendor");
-  PutText(&d[16], 16, spec.product, "product");
-  PutText(&d[32], 5, spec.revision, "revision");
-  PutText(&d[37], 10, spec.date, "date");
+  PutText(&d[8], 8, profile.vendor, "vendor");
+  PutText(&d[16], 16, profile.product, "product");
+  PutText(&d[32], 5, profile.revision, "revision");
+  PutText(&d[37], 10, profile.date, "date");
   return d;
 }
 
@@ -76,8 +76,9 @@ std::array<uint8_t, 48> VendorIdentityData(const VendorIdentityText& text) {
   return d;
 }
 
-Drive::Drive(const DriveSpec& spec) : inquiry(InquiryData(spec)), discLoaded(spec.discLoaded) {
-  if (spec.vendorIdentity) vendorIdentity = VendorIdentityData(*spec.vendorIdentity);
+Drive::Drive(const DriveProfile& profile)
+    : inquiry(InquiryData(profile)), discLoaded(profile.discLoaded) {
+  if (profile.vendorIdentity) vendorIdentity = VendorIdentityData(*profile.vendorIdentity);
   spinning = discLoaded;
 }
 
@@ -146,8 +147,8 @@ Reply Drive::ExecuteCore(const Command& c) {
   }
 }
 
-std::shared_ptr<Drive> MakeDrive(const DriveSpec& spec) {
-  return std::make_shared<Drive>(spec);
+std::shared_ptr<Drive> MakeDrive(const DriveProfile& profile) {
+  return std::make_shared<Drive>(profile);
 }
 
 }  // namespace oddfw::sim::drive

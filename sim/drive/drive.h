@@ -31,7 +31,7 @@ struct VendorIdentityText {
 
 // What a drive says about itself. Texts are padded with spaces to their
 // width; a longer text is refused.
-struct DriveSpec {
+struct DriveProfile {
   uint8_t peripheral = 5;           // INQUIRY byte 0: qualifier and device type (5: CD/DVD)
   std::string vendor;               // 8 characters, bytes 8-15
   std::string product;              // 16 characters, bytes 16-31
@@ -43,14 +43,14 @@ struct DriveSpec {
 
   // The drive of the built-in release: QUORVEN BD-RW MHT-860, hardware
   // revision "SAT 0001", signature and normal-part model name "GENERAL ".
-  static DriveSpec ReleaseDrive();
+  static DriveProfile ReleaseDrive();
   // A writer of another maker, without the vendor identity buffer.
-  static DriveSpec OtherMaker();
+  static DriveProfile OtherMaker();
 };
 
-// The 96 bytes of INQUIRY data and the 48 bytes of vendor identity a spec
+// The 96 bytes of INQUIRY data and the 48 bytes of vendor identity a profile
 // describes. Throw std::invalid_argument for a text longer than its field.
-std::array<uint8_t, 96> InquiryData(const DriveSpec& spec);
+std::array<uint8_t, 96> InquiryData(const DriveProfile& profile);
 std::array<uint8_t, 48> VendorIdentityData(const VendorIdentityText& text);
 
 class Drive;
@@ -67,7 +67,7 @@ class FamilyBehaviour {
 
 class Drive : public ScsiDevice {
  public:
-  explicit Drive(const DriveSpec& spec);
+  explicit Drive(const DriveProfile& profile);
 
   Reply Execute(const Command& command) override;
 
@@ -96,7 +96,7 @@ class Drive : public ScsiDevice {
   std::vector<Command> history_;
 };
 
-// A drive built from a spec.
-std::shared_ptr<Drive> MakeDrive(const DriveSpec& spec);
+// A drive built from a profile.
+std::shared_ptr<Drive> MakeDrive(const DriveProfile& profile);
 
 }  // namespace oddfw::sim::drive
