@@ -1,22 +1,10 @@
-// Parts of the program that are not built yet: the host is not detected, no
-// drive is discovered and no family has an update procedure.
+// Parts of the program that are not built yet: no family has an update
+// procedure.
 #include "app/run.h"
-#include "discovery/discovery.h"
 #include "procedures/procedures.h"
 
 namespace oddfw {
 
-int32_t DetectHostEnvironment(Run& run) {
-  run.host.commandTimeoutMs = 60000;
-  return 0;
-}
-int32_t ReleaseHostEnvironment(Run&) {
-  return 0;
-}
-int32_t DiscoverTargets(Run& run) {
-  run.host.targetCount = 0;
-  return 0;
-}
 int32_t UpdateFamily0000(Run&) {
   return 1;
 }
