@@ -165,14 +165,12 @@ CASES = [
             exit_code=1,
             boxes=[Box(MB_INFORMATION, MSG28, "ok")],
         ),
-        pending="host detection",
     ),
     Case(
         "98-no-aspi-layer",
         windows="win98",
         dll_overrides="wnaspi32=n",
         scenario="scenarios/win98-no-aspi.json",
-        pending="host detection",
     ),
     Case(
         "backend-check",
