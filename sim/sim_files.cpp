@@ -5,6 +5,8 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/line_reader.h"
+
 namespace oddfw::sim {
 namespace {
 
@@ -15,13 +17,22 @@ bool IsDirectory(const fs::path& path) {
   return fs::is_directory(path, ec);
 }
 
-// A text file read line by line, as a C runtime's text stream gives it: LF
-// and CR LF both end a line, and a line longer than the caller's limit comes
-// back in pieces.
+// A text file read line by line with the same line splitting as the Windows
+// program (LF and CR LF end a line, a long line comes in pieces).
 class SimTextFile : public platform::TextFile {
  public:
   SimTextFile(std::FILE* file, FileCounts* counts, std::optional<TextFault> fault)
-      : file_(file), counts_(counts), fault_(std::move(fault)) {}
+      : file_(file),
+        counts_(counts),
+        fault_(std::move(fault)),
+        lines_([this](char* buffer, std::size_t room, std::size_t* got, int* cause) {
+          *got = std::fread(buffer, 1, room, file_);
+          if (std::ferror(file_) != 0) {
+            *cause = platform::kCauseHardIo;
+            return false;
+          }
+          return true;
+        }) {}
   ~SimTextFile() override {
     std::fclose(file_);
     ++counts_->textCloses;
@@ -36,53 +47,15 @@ class SimTextFile : public platform::TextFile {
       *cause = fault_->readCause;
       return Read::kError;
     }
-    bool any = false;
-    while (line->size() < maxChars) {
-      const int c = Get();
-      if (c == EOF) break;
-      any = true;
-      if (c == '\n') return Read::kLine;
-      if (c == '\r' && Peek(0) == '\n') {
-        Get();
-        return Read::kLine;
-      }
-      line->push_back(static_cast<char>(c));
-    }
-    if (std::ferror(file_) != 0) {
-      *cause = platform::kCauseHardIo;
-      return Read::kError;
-    }
-    if (!any) return Read::kEnd;
-    // A line of exactly maxChars characters is one line: take its end too.
-    if (Peek(0) == '\n') {
-      Get();
-    } else if (Peek(0) == '\r' && Peek(1) == '\n') {
-      Get();
-      Get();
-    }
-    return Read::kLine;
+    return lines_.ReadLine(line, maxChars, cause);
   }
 
  private:
-  // Look-ahead of up to two characters on top of the stream.
-  int Get() {
-    if (!ahead_.empty()) {
-      const int c = ahead_.front();
-      ahead_.erase(ahead_.begin());
-      return c;
-    }
-    return std::getc(file_);
-  }
-  int Peek(std::size_t at) {
-    while (ahead_.size() <= at) ahead_.push_back(std::getc(file_));
-    return ahead_[at];
-  }
-
   std::FILE* file_;
   FileCounts* counts_;
   std::optional<TextFault> fault_;
   int reads_ = 0;
-  std::vector<int> ahead_;
+  platform::LineReader lines_;
 };
 
 }  // namespace

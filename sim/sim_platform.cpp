@@ -7,7 +7,12 @@
 #include <map>
 #include <set>
 
+#include "sim/sim_aspi.h"
+#include "sim/sim_events.h"
 #include "sim/sim_files.h"
+#include "sim/sim_memory.h"
+#include "sim/sim_passthrough.h"
+#include "sim/sim_registry.h"
 
 namespace oddfw::sim {
 
@@ -38,6 +43,43 @@ const char* AnswerName(int result) {
     default:
       return "other";
   }
+}
+
+AttachedDrive& SimOptions::AttachAtLetter(char letter, std::shared_ptr<drive::ScsiDevice> device) {
+  AttachedDrive d;
+  d.device = std::move(device);
+  d.letter = letter;
+  drives.push_back(std::move(d));
+  return drives.back();
+}
+
+AttachedDrive& SimOptions::AttachAtAdapter(int adapter, int target,
+                                           std::shared_ptr<drive::ScsiDevice> device) {
+  AttachedDrive d;
+  d.device = std::move(device);
+  d.adapter = adapter;
+  d.target = target;
+  drives.push_back(std::move(d));
+  return drives.back();
+}
+
+std::shared_ptr<drive::Drive> SimOptions::AddDriveAtLetter(char letter,
+                                                           const drive::DriveProfile& profile) {
+  auto d = drive::MakeDrive(profile);
+  AttachAtLetter(letter, d);
+  return d;
+}
+
+std::shared_ptr<drive::Drive> SimOptions::AddDriveAtAdapter(int adapter, int target,
+                                                            const drive::DriveProfile& profile) {
+  auto d = drive::MakeDrive(profile);
+  AttachAtAdapter(adapter, target, d);
+  return d;
+}
+
+void SimOptions::InstallAspi(std::vector<std::string> adapters) {
+  aspi.installed = true;
+  aspi.adapters = std::move(adapters);
 }
 
 platform::OsVersion SimOptions::WindowsXp() {
@@ -137,111 +179,6 @@ class SimOsInfo : public platform::OsInfo {
   platform::OsVersion version_;
 };
 
-class SimMemory : public platform::Memory {
- public:
-  ~SimMemory() override {
-    for (uint8_t* block : live_) std::free(block);
-  }
-  uint8_t* AllocateZeroed(std::size_t bytes) override {
-    auto* block = static_cast<uint8_t*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
-    if (block != nullptr) live_.insert(block);
-    return block;
-  }
-  void Release(uint8_t* block) override {
-    if (live_.erase(block) != 0) std::free(block);
-  }
-  std::set<uint8_t*> live_;
-};
-
-// A host without any of these: no registry keys, no ASPI layer, no devices.
-class EmptyRegistry : public platform::Registry {
- public:
-  uint32_t OpenKey(platform::RegistryRoot, const std::string&, uint32_t,
-                   platform::Handle*) override {
-    return platform::kErrorFileNotFound;
-  }
-  uint32_t QueryInfoKey(platform::Handle, uint32_t*) override {
-    return platform::kErrorInvalidHandle;
-  }
-  uint32_t EnumKey(platform::Handle, uint32_t, std::string*, uint32_t) override {
-    return platform::kErrorInvalidHandle;
-  }
-  uint32_t QueryValue(platform::Handle, const std::string&, uint8_t*, uint32_t*) override {
-    return platform::kErrorInvalidHandle;
-  }
-  uint32_t CloseKey(platform::Handle) override { return platform::kErrorInvalidHandle; }
-};
-
-class AbsentAspi : public platform::Aspi {
- public:
-  bool LoadLibrary() override { return false; }
-  uint32_t GetASPI32SupportInfo() override { return uint32_t{platform::kSsFailedInit} << 8; }
-  uint32_t SendASPI32Command(void*) override { return platform::kSsInvalidHa; }
-};
-
-class SimEvents : public platform::Events {
- public:
-  explicit SimEvents(VirtualClock& clock) : clock_(clock) {}
-  platform::Handle CreateEvent() override {
-    auto* event = new bool(false);
-    events_.insert(event);
-    return event;
-  }
-  uint32_t WaitForSingleObject(platform::Handle handle, uint32_t timeoutMs) override {
-    auto* event = static_cast<bool*>(handle);
-    if (events_.count(event) == 0) return platform::kWaitFailed;
-    const uint64_t deadline = clock_.NowUs() + uint64_t{timeoutMs} * 1000;
-    for (;;) {
-      if (*event) {
-        *event = false;
-        return platform::kWaitObject0;
-      }
-      uint64_t next = 0;
-      const bool pending = clock_.NextActionTime(&next);
-      if (timeoutMs == platform::kInfinite) {
-        if (!pending) throw SimDeadlock("waiting without limit for an event nothing will signal");
-        clock_.AdvanceTo(next);
-      } else if (pending && next <= deadline) {
-        clock_.AdvanceTo(next);
-      } else {
-        clock_.AdvanceTo(deadline);
-        if (*event) continue;
-        return platform::kWaitTimeout;
-      }
-    }
-  }
-  bool CloseHandle(platform::Handle handle) override {
-    auto* event = static_cast<bool*>(handle);
-    if (events_.erase(event) == 0) return false;
-    delete event;
-    return true;
-  }
-  ~SimEvents() override {
-    for (bool* event : events_) delete event;
-  }
-  VirtualClock& clock_;
-  std::set<bool*> events_;
-};
-
-class NoPassThrough : public platform::PassThrough {
- public:
-  platform::Handle CreateFile(const char*, uint32_t, uint32_t) override {
-    lastError_ = platform::kErrorFileNotFound;
-    return platform::InvalidHandle();
-  }
-  bool ScsiPassThroughDirect(platform::Handle, platform::PassThroughRecord*, uint32_t*) override {
-    lastError_ = platform::kErrorInvalidHandle;
-    return false;
-  }
-  bool MediaChangeControl(platform::Handle, uint8_t) override {
-    lastError_ = platform::kErrorInvalidHandle;
-    return false;
-  }
-  bool CloseHandle(platform::Handle) override { return false; }
-  uint32_t LastError() override { return lastError_; }
-  uint32_t lastError_ = 0;
-};
-
 }  // namespace
 
 struct SimPlatform::Areas {
@@ -250,18 +187,23 @@ struct SimPlatform::Areas {
         locale(o.codePage),
         simClock(clock, o.currentTimeSeconds),
         osInfo(o.osVersion),
-        events(clock),
+        memory(log, o.failAllocation),
+        registry(o.registry),
+        events(clock, log),
+        aspi(o.aspi, o.drives, clock, events, memory, log),
+        passThrough(o.drives, clock, memory, log),
         files(o.workdir) {}
+  HostLog log;
   SimConsole console;
   SimBoxes boxes;
   SimLocale locale;
   SimClock simClock;
   SimOsInfo osInfo;
   SimMemory memory;
-  EmptyRegistry registry;
-  AbsentAspi aspi;
+  SimRegistry registry;
   SimEvents events;
-  NoPassThrough passThrough;
+  SimAspi aspi;
+  SimPassThrough passThrough;
   SimFiles files;
 };
 
@@ -291,6 +233,34 @@ void SimPlatform::SetBoxAnswerer(std::function<int(const BoxRecord&)> answerer) 
 }
 void SimPlatform::SetBoxObserver(std::function<void(const BoxRecord&)> observer) {
   areas_->boxes.observer_ = std::move(observer);
+}
+void SimPlatform::SetScsiObserver(std::function<void(const ScsiRecord&)> observer) {
+  areas_->log.scsiObserver_ = std::move(observer);
+}
+void SimPlatform::SetMediaControlObserver(std::function<void(const MediaControlRecord&)> observer) {
+  areas_->log.mediaControlObserver_ = std::move(observer);
+}
+
+const HostLog& SimPlatform::log() const {
+  return areas_->log;
+}
+std::size_t SimPlatform::liveMemoryBlocks() const {
+  return areas_->memory.liveBlocks();
+}
+uint32_t SimPlatform::memoryAllocations() const {
+  return areas_->memory.allocations();
+}
+std::size_t SimPlatform::openDeviceHandles() const {
+  return areas_->passThrough.openHandles();
+}
+std::size_t SimPlatform::openEvents() const {
+  return areas_->events.openEvents();
+}
+std::size_t SimPlatform::openRegistryKeys() const {
+  return areas_->registry.openKeys();
+}
+std::size_t SimPlatform::pendingAspiRequests() const {
+  return areas_->aspi.pendingRequests();
 }
 
 }  // namespace oddfw::sim

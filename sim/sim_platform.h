@@ -1,7 +1,8 @@
 #pragma once
 // The simulated host: every area of the operating-system seam, backed by a
-// virtual clock, scripted (or interactive) message boxes and a console that
-// records every byte the program writes.
+// virtual clock, scripted (or interactive) message boxes, a console that
+// records every byte the program writes, a registry, an ASPI layer, the
+// pass-through interface and the drives attached to them.
 
 #include <cstdint>
 #include <deque>
@@ -13,6 +14,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "sim/drive/drive.h"
+#include "sim/sim_host.h"
+#include "sim/sim_registry.h"
 #include "sim/virtual_clock.h"
 
 namespace oddfw::sim {
@@ -43,6 +47,23 @@ struct SimOptions {
   std::filesystem::path workdir = ".";
   int64_t currentTimeSeconds = 1234567890;  // fixed, so runs are reproducible
 
+  RegistryTree registry;
+  AspiConfig aspi;  // no ASPI layer unless installed
+  std::vector<AttachedDrive> drives;
+  uint32_t failAllocation = 0;  // this memory allocation (1-based) fails; 0: none
+
+  // Attaches a device at a drive letter (pass-through) or at an ASPI adapter
+  // and target id; the returned entry can be adjusted further.
+  AttachedDrive& AttachAtLetter(char letter, std::shared_ptr<drive::ScsiDevice> device);
+  AttachedDrive& AttachAtAdapter(int adapter, int target,
+                                 std::shared_ptr<drive::ScsiDevice> device);
+  // Builds a drive from a profile and attaches it; returns the drive.
+  std::shared_ptr<drive::Drive> AddDriveAtLetter(char letter, const drive::DriveProfile& profile);
+  std::shared_ptr<drive::Drive> AddDriveAtAdapter(int adapter, int target,
+                                                  const drive::DriveProfile& profile);
+  // Installs an ASPI layer with these host adapters (HA_Identifier each).
+  void InstallAspi(std::vector<std::string> adapters);
+
   static platform::OsVersion WindowsXp();
 };
 
@@ -69,6 +90,23 @@ class SimPlatform {
   void SetBoxAnswerer(std::function<int(const BoxRecord&)> answerer);
   // Called after each box with its answer.
   void SetBoxObserver(std::function<void(const BoxRecord&)> observer);
+  // Called for every SCSI command and every media-change control.
+  void SetScsiObserver(std::function<void(const ScsiRecord&)> observer);
+  void SetMediaControlObserver(std::function<void(const MediaControlRecord&)> observer);
+
+  // What the program did with the host's devices and interfaces.
+  const HostLog& log() const;
+  const std::vector<ScsiRecord>& commands() const { return log().scsi(); }
+  const std::vector<MediaControlRecord>& mediaControls() const { return log().mediaControls(); }
+  const std::vector<std::string>& misuse() const { return log().misuse(); }
+
+  // Resources the program holds now.
+  std::size_t liveMemoryBlocks() const;
+  uint32_t memoryAllocations() const;
+  std::size_t openDeviceHandles() const;
+  std::size_t openEvents() const;
+  std::size_t openRegistryKeys() const;
+  std::size_t pendingAspiRequests() const;
 
   struct Areas;  // the implementations of the seam's areas
 

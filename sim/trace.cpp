@@ -57,6 +57,54 @@ void TraceWriter::Box(uint64_t timeUs, const BoxRecord& box) {
   out_.flush();
 }
 
+namespace {
+
+std::string Milliseconds(uint64_t us) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", static_cast<double>(us) / 1000.0);
+  return text;
+}
+
+const char* DirectionName(drive::Direction direction) {
+  switch (direction) {
+    case drive::Direction::kIn:
+      return "in";
+    case drive::Direction::kOut:
+      return "out";
+    default:
+      return "none";
+  }
+}
+
+}  // namespace
+
+void TraceWriter::Scsi(const ScsiRecord& c) {
+  char status[8];
+  std::snprintf(status, sizeof status, "0x%02x", c.status);
+  std::string line = "{\"t_ms\":" + Milliseconds(c.timeUs) + ",\"scsi\":{\"path\":\"" + c.path +
+                     "\",\"target\":" + JsonBytes(c.target) + ",\"cdb\":\"" +
+                     drive::HexBytes(c.cdb.data(), c.cdb.size()) + "\",\"dir\":\"" +
+                     DirectionName(c.direction) + "\",\"len\":" + std::to_string(c.length);
+  if (c.timeoutS) line += ",\"timeout_s\":" + std::to_string(*c.timeoutS);
+  if (!c.notify.empty()) line += ",\"notify\":\"" + c.notify + "\"";
+  line += ",\"result\":\"" + c.result + "\"";
+  if (c.result == "good" || c.result == "check-condition" || c.result == "status") {
+    line += std::string(",\"status\":\"") + status + "\"";
+  }
+  if (!c.sense.empty()) {
+    line += ",\"sense\":\"" + drive::HexBytes(c.sense.data(), c.sense.size()) + "\"";
+  }
+  if (c.error != 0) line += ",\"error\":" + std::to_string(c.error);
+  if (c.result != "never") line += ",\"end_ms\":" + Milliseconds(c.endUs);
+  Line(line + "}}");
+}
+
+void TraceWriter::MediaControl(const MediaControlRecord& m) {
+  Line("{\"t_ms\":" + Milliseconds(m.timeUs) +
+       ",\"mcn\":{\"target\":" + JsonBytes(std::string(1, m.letter) + ":") + ",\"suspend\":" +
+       (m.suspend != 0 ? "true" : "false") + ",\"ok\":" + (m.ok ? "true" : "false") + "}}");
+}
+
 void TraceWriter::Line(const std::string& jsonLine) {
   out_ << jsonLine << '\n';
   out_.flush();

@@ -1,6 +1,7 @@
 #pragma once
-// The JSON-lines trace of a simulated run: one line per message box and per
-// SCSI command, in the order they happened.
+// The JSON-lines trace of a simulated run: one line per message box, per
+// SCSI command and per media-change control, in the order they happened.
+// docs/scenarios.md describes the lines.
 //
 // Texts are byte strings (code page 932 for Japanese): each byte is written
 // as the character of the same number (bytes 0x80-0xFF become U+0080-U+00FF),
@@ -24,6 +25,8 @@ class TraceWriter {
  public:
   explicit TraceWriter(std::ostream& out) : out_(out) {}
   void Box(uint64_t timeUs, const BoxRecord& box);
+  void Scsi(const ScsiRecord& command);
+  void MediaControl(const MediaControlRecord& control);
   // Writes a line as it is (used for lines built elsewhere).
   void Line(const std::string& jsonLine);
 

@@ -3,13 +3,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "console/catalog.h"
 
@@ -23,9 +25,10 @@ struct Result {
 };
 
 Result RunSim(const std::string& args) {
-  // One file per test process: ctest runs tests of this binary side by side.
-  const std::string errFile =
-      ::testing::TempDir() + "oddfw-sim-stderr-" + std::to_string(getpid()) + ".txt";
+  // One stderr file per test: ctest runs the tests of this file in parallel.
+  const std::string errFile = ::testing::TempDir() + "oddfw-sim-stderr-" +
+                              ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                              ".txt";
   const std::string command = std::string(ODDFW_SIM_BINARY) + " " + args + " 2>" + errFile;
   Result r;
   FILE* pipe = popen(command.c_str(), "r");
@@ -39,6 +42,7 @@ Result RunSim(const std::string& args) {
   std::stringstream text;
   text << err.rdbuf();
   r.err = text.str();
+  std::remove(errFile.c_str());
   return r;
 }
 
@@ -60,7 +64,7 @@ TEST(SimRunner, NoDrivesInJapanese) {
 }
 
 TEST(SimRunner, TraceRecordsTheBox) {
-  const std::string trace = ::testing::TempDir() + "oddfw-trace.jsonl";
+  const std::string trace = ::testing::TempDir() + "oddfw-trace-box.jsonl";
   const Result r = RunSim("--scenario " + kScenario + " --trace " + trace);
   EXPECT_EQ(r.exitCode, 1);
   std::ifstream in(trace);
@@ -71,6 +75,91 @@ TEST(SimRunner, TraceRecordsTheBox) {
             std::string::npos)
       << line;
   EXPECT_NE(line.find("\"answer\":\"ok\""), std::string::npos) << line;
+  in.close();
+  std::remove(trace.c_str());
+}
+
+std::vector<nlohmann::json> ReadTrace(const std::string& path) {
+  std::vector<nlohmann::json> lines;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(nlohmann::json::parse(line));
+  return lines;
+}
+
+std::string WriteScenario(const std::string& name, const std::string& json) {
+  const std::string path = ::testing::TempDir() + name;
+  std::ofstream(path, std::ios::binary) << json;
+  return path;
+}
+
+TEST(SimRunner, XpHostWithTheReleaseDriveAndAnotherMakersDrive) {
+  const std::string scenario = WriteScenario("oddfw-xp-d-e.json", R"({
+    "host": { "windows": "xp" },
+    "drives": [
+      { "letter": "E", "identity": { "vendor": "QUORVEN", "product": "BD-RW   MHT-860" },
+        "vendorIdentity": { "hardwareRevision": "SAT 0001", "signature": "GENERAL ",
+                            "normalModelName": "GENERAL " } },
+      { "letter": "D", "preset": "other-maker" }
+    ]
+  })");
+  const std::string trace = ::testing::TempDir() + "oddfw-trace-xp-d-e.jsonl";
+  const Result r = RunSim("--scenario " + scenario + " --trace " + trace);
+  // One target. The work directory holds no firmware image, so its update
+  // stops at once.
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  EXPECT_EQ(r.out.substr(0, kBanner.size() + 33), kBanner + "\r\nStart updating the device No.1.");
+  EXPECT_NE(r.out.find("(File Name : S1005001.110)"), std::string::npos) << r.out;
+
+  std::set<std::string> commands;
+  std::vector<std::string> controls;
+  for (const nlohmann::json& line : ReadTrace(trace)) {
+    ASSERT_TRUE(line.contains("t_ms")) << line;
+    if (line.contains("scsi")) {
+      const auto& c = line["scsi"];
+      // Discovery's probes are the commands with a 2 s time limit.
+      if (c["timeout_s"] != 2) continue;
+      commands.insert(c["target"].get<std::string>() + " " + c["cdb"].get<std::string>() + " " +
+                      c["result"].get<std::string>());
+      EXPECT_EQ(c["path"], "passthrough");
+      EXPECT_EQ(c["dir"], "in");
+      EXPECT_EQ(c["timeout_s"], 2);
+      if (c["result"] == "check-condition") {
+        EXPECT_EQ(c["sense"], "70 00 05 00 00 00 00 0A 00 00 00 00 24 00 00 00 00 00");
+      }
+    } else if (line.contains("mcn")) {
+      controls.push_back(line["mcn"]["target"].get<std::string>() +
+                         (line["mcn"]["suspend"].get<bool>() ? " suspend" : " restore"));
+    }
+  }
+  const std::string inquiry = "12 00 00 00 60 00";
+  const std::string vendorIdentity = "3C 02 F1 00 00 00 00 00 30 00";
+  EXPECT_EQ(commands, (std::set<std::string>{
+                          "D: " + inquiry + " good",
+                          "D: " + vendorIdentity + " check-condition",
+                          "E: " + inquiry + " good",
+                          "E: " + vendorIdentity + " good",
+                      }));
+  EXPECT_EQ(controls,
+            (std::vector<std::string>{"D: suspend", "E: suspend", "D: restore", "E: restore"}));
+}
+
+TEST(SimRunner, Windows98ExampleScansTheIdeAdaptersOnly) {
+  const std::string trace = ::testing::TempDir() + "oddfw-trace-98.jsonl";
+  const Result r = RunSim("--scenario " + std::string(ODDFW_SOURCE_DIR) +
+                          "/scenarios/win98-aspi.json --trace " + trace);
+  const std::string discovered = kBanner +
+                                 "\r\nDetect the Intel's IDE driver.\r\nDetect the IEEE1394 "
+                                 "interface.\r\nStart updating the device No.1.";
+  EXPECT_EQ(r.out.substr(0, discovered.size()), discovered);
+  std::set<std::string> targets;
+  for (const nlohmann::json& line : ReadTrace(trace)) {
+    if (!line.contains("scsi")) continue;
+    EXPECT_EQ(line["scsi"]["path"], "aspi");
+    EXPECT_EQ(line["scsi"]["notify"], "event");
+    targets.insert(line["scsi"]["target"].get<std::string>());
+  }
+  EXPECT_EQ(targets, (std::set<std::string>{"0:0", "0:1", "1:0", "1:1"}));
 }
 
 TEST(SimRunner, BadCommandLinesAreRefused) {

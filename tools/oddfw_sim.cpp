@@ -1,8 +1,9 @@
 // oddfw-sim: runs the program on the simulated host.
 //
 // stdout carries exactly the bytes the program writes to its console; message
-// boxes are drawn on stderr; the exit code is the program's (2 for a bad
-// command line or scenario, 3 when the program would wait forever).
+// boxes (and any misuse of the host's interfaces) are reported on stderr; the
+// exit code is the program's (2 for a bad command line or scenario, 3 when the
+// program would wait forever).
 
 #include <cstdio>
 #include <cstdlib>
@@ -185,10 +186,20 @@ int main(int argc, char** argv) {
     if (!o.interactive) DrawBox(box);
     if (trace) trace->Box(host.clock().NowUs(), box);
   });
+  if (trace) {
+    host.SetScsiObserver([&](const sim::ScsiRecord& command) { trace->Scsi(command); });
+    host.SetMediaControlObserver(
+        [&](const sim::MediaControlRecord& control) { trace->MediaControl(control); });
+  }
 
   Run run(host.platform());
   try {
-    return RunDriver(run);
+    const int exitCode = RunDriver(run);
+    // A real system would have punished these; say so where a person sees it.
+    for (const std::string& what : host.misuse()) {
+      std::fprintf(stderr, "oddfw-sim: misuse of the host: %s\n", what.c_str());
+    }
+    return exitCode;
   } catch (const sim::SimDeadlock& e) {
     std::fprintf(stderr, "oddfw-sim: the program would wait forever: %s\n", e.what());
     return 3;

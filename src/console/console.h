@@ -6,6 +6,15 @@
 #include <string>
 #include <string_view>
 
+// Format checks follow the printf the program formats with: on mingw-w64
+// that is mingw's own ISO C printf (gnu_printf: %zu, %lld), which C++ builds
+// use, not the system library's dialect that plain "printf" names there.
+#if defined(__MINGW_PRINTF_FORMAT)
+#define ODDFW_PRINTF_FORMAT(fmt, first) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, first)))
+#else
+#define ODDFW_PRINTF_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
+#endif
+
 namespace oddfw {
 
 struct Run;
@@ -35,13 +44,13 @@ struct ConsoleState {
 void PrintText(Run& run, std::string_view text);
 
 // Formats with the printf conventions, then prints the result.
-void PrintFormat(Run& run, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void PrintFormat(Run& run, const char* format, ...) ODDFW_PRINTF_FORMAT(2, 3);
 
 // Prints a text that takes no values, formatted (each "%%" prints as "%").
 void PrintTemplate(Run& run, const char* text);
 
 // printf-style formatting into a string.
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) ODDFW_PRINTF_FORMAT(1, 2);
 
 // Text that came from a drive (INQUIRY fields, vendor identity), made safe
 // to print: at most `width` bytes, ending at a zero byte, with every byte

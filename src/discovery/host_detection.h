@@ -11,6 +11,8 @@ struct Run;
 inline constexpr int kMaxAdapterNames = 16;
 
 struct HostDetectionState {
+  // Host adapters as GetASPI32SupportInfo counts them. Only the first
+  // kMaxAdapterNames are inquired and scanned; the others are ignored.
   uint8_t adapterCount = 0;
   char adapterNames[kMaxAdapterNames][16] = {};
   // Shared buffers, zero-filled, alive from detection to release.
@@ -20,7 +22,16 @@ struct HostDetectionState {
   uint8_t* haInquiryBlocks = nullptr;  // ASPI only: one SRB_HAInquiry per adapter
 };
 
+// The adapters detection inquired and discovery scans.
+inline int AdaptersInUse(const HostDetectionState& d) {
+  return d.adapterCount < kMaxAdapterNames ? d.adapterCount : kMaxAdapterNames;
+}
+
 inline constexpr uint32_t kWorkBufferSize = 0x200000;
+inline constexpr uint32_t kSrbBufferSize = 0x200000;
+inline constexpr uint32_t kAspiBlockSize = 0x200000;  // every shared buffer in ASPI mode
+inline constexpr uint32_t kImageBufferSizePassThrough = 0x800000;
+inline constexpr uint32_t kParameterBufferSizePassThrough = 512;
 
 int32_t DetectHostEnvironment(Run& run);
 int32_t PreparePassThroughHost(Run& run);

@@ -15,7 +15,7 @@ inline constexpr uint32_t kFileShareRead = 0x1;
 inline constexpr uint32_t kFileShareWrite = 0x2;
 
 inline constexpr uint32_t kIoctlScsiPassThroughDirect = 0x4D014;
-inline constexpr uint32_t kIoctlStorageMcnControl = 0x2D4808;
+inline constexpr uint32_t kIoctlStorageMcnControl = 0x2D0944;  // 0x2D4808 would eject the media
 
 inline constexpr uint8_t kScsiIoctlDataOut = 0;
 inline constexpr uint8_t kScsiIoctlDataIn = 1;

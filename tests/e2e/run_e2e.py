@@ -1,0 +1,530 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the Windows program (oddfw.exe) under wine64.
+
+Every case runs in a wine prefix of its own, copied from a template that is
+made once per run of this script: hard links for the bulk, real copies of the
+three registry files (the only files wine rewrites). In the case's prefix a
+wineserver is started, the Windows version of the program and the case's
+registry keys are imported with regedit, a helper (e2e-boxes.exe) answers the
+message boxes, and the program runs with its standard output on a pipe. Its
+bytes, its exit code, its boxes (text and buttons, as the helper read them),
+its MessageBoxA calls (owner, caption, type and result, from wine's relay
+trace) and its attempts to load the ASPI layer (LoadLibraryA of WNASPI32.DLL,
+made on Windows 95, 98 and Me only) are compared with what oddfw-sim prints
+for the same scenario, or with an expectation written out in the case.
+
+The graphics driver is "null": boxes exist without a display. Everything
+runs under `timeout`. Cases run side by side, each with its own prefix and
+wineserver, and the whole run lives in a temporary folder of its own, so runs
+of this script do not disturb each other.
+
+A case marked `pending` depends on a part of the program that is not in this
+branch yet: its failure is reported (XFAIL) without failing the run, and a
+pass is reported as XPASS so the mark can be taken away.
+"""
+
+from __future__ import annotations
+
+import argparse
+import concurrent.futures
+import dataclasses
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+from typing import Callable, Optional
+
+WINE = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+REG_FILES = ("system.reg", "user.reg", "userdef.reg")
+SOURCE_DIR = Path(__file__).resolve().parents[2]
+
+BANNER = b"\n/// ODD Firmware Update Utility Ver2.59B\n"
+MSG28 = b"\r\nAvailable target is not found."
+MSG48 = b"\r\nDetect the Intel's IDE driver."
+MB_INFORMATION = 0x40
+ID_NAMES = {1: "ok", 2: "cancel", 6: "yes", 7: "no"}
+TIMED_OUT = 124  # the exit code of `timeout` when it had to stop the command
+
+# The registry of a host with both Intel IDE driver keys.
+INTEL_KEYS = """
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\INTEL\\Intel Application Accelerator]
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\INTEL\\Intel Ultra ATA Storage Driver]
+"""
+
+
+@dataclasses.dataclass
+class Box:
+    """One message box: its type, its text and the button that closed it."""
+
+    type: int
+    text: bytes
+    answer: str
+
+    @property
+    def kind(self) -> str:
+        return {4: "yesno", 1: "okcancel"}.get(self.type & 0x0F, "ok")
+
+
+@dataclasses.dataclass
+class Expect:
+    stdout: bytes
+    exit_code: int
+    boxes: list[Box]
+
+
+@dataclasses.dataclass
+class Case:
+    name: str
+    windows: str = "winxp"  # the AppDefaults Version of the program
+    locale: str = "C.UTF-8"  # LC_ALL; ja_JP.UTF-8 makes the OEM code page 932
+    dll_overrides: str = ""  # WINEDLLOVERRIDES, e.g. "wnaspi32=n"
+    registry: str = ""  # REGEDIT4 sections imported before the run
+    args: tuple[str, ...] = ()
+    answers: str = ""  # answers to question boxes, as oddfw-sim takes them
+    # The expectation: oddfw-sim on this scenario with these options...
+    scenario: Optional[str] = None
+    sim_args: tuple[str, ...] = ()
+    # ...or written out.
+    expect: Optional[Expect] = None
+    pending: Optional[str] = None  # the missing part this case waits for
+    # For cases that run another program than oddfw.exe (the backend check).
+    program: Optional[str] = None
+    check: Optional[Callable[["Outcome"], list[str]]] = None
+    files: dict[str, bytes] = dataclasses.field(default_factory=dict)
+
+
+@dataclasses.dataclass
+class Outcome:
+    stdout: bytes
+    stderr: bytes
+    exit_code: int
+    boxes: list[tuple[str, bytes]]  # (kind, text) as the helper read them
+    calls: list[dict]  # MessageBoxA calls from the relay trace
+    aspi_loads: list[int]  # results of LoadLibraryA("WNASPI32.DLL")
+    seconds: float
+
+
+def backend_check(outcome: Outcome) -> list[str]:
+    """The backend check prints its own findings; it passes with exit code 0."""
+    problems = []
+    if outcome.exit_code != 0:
+        problems.append(
+            f"e2e-backend-check exited with {outcome.exit_code}:\n"
+            + outcome.stderr.decode("utf-8", "replace")
+        )
+    # The console area writes these bytes (see backend_check.cpp).
+    expected = b"\x00\r\n100%% \x82\xa0\xb1\n" + bytes(range(256))
+    if outcome.stdout != expected:
+        problems.append(f"console bytes {outcome.stdout!r}, expected {expected!r}")
+    if outcome.boxes != [("yesno", b"question"), ("okcancel", b"ok or cancel"), ("ok", b"notice")]:
+        problems.append(f"boxes {outcome.boxes}")
+    return problems
+
+
+# What the backend check reads: registry keys and files of the working folder.
+BACKEND_KEYS = """
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\oddfw-e2e]
+"Byte"=hex:01
+"Text"="SBP2&HALV&LQTB-ZKN"
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\oddfw-e2e\\First]
+
+[HKEY_LOCAL_MACHINE\\SOFTWARE\\oddfw-e2e\\Second]
+
+[HKEY_DYN_DATA\\Config Manager\\Enum\\C1234560]
+"HardWareKey"="SBP2\\\\HALV&LQTB-ZKN&LUN0"
+"""
+BACKEND_FILES = {
+    "image.bin": bytes(range(256)) * 16,
+    "lines.hex": b":00000001FF\r\nsecond\n\r\n" + b"F" * 2500 + b"\r\nlast",
+    "empty.hex": b"",
+}
+
+
+CASES = [
+    Case("xp-no-drives", scenario="scenarios/no-drives.json"),
+    Case(
+        "xp-no-drives-japanese",
+        locale="ja_JP.UTF-8",
+        scenario="scenarios/no-drives.json",
+        sim_args=("--code-page", "932"),
+    ),
+    Case("xp-arguments-ignored", args=("--help", "/?", "x"), scenario="scenarios/no-drives.json"),
+    Case(
+        "xp-intel-ide-driver-keys",
+        registry=INTEL_KEYS,
+        expect=Expect(
+            stdout=BANNER + MSG48 + MSG48 + MSG28,
+            exit_code=1,
+            boxes=[Box(MB_INFORMATION, MSG28, "ok")],
+        ),
+    ),
+    Case(
+        "98-no-aspi-layer",
+        windows="win98",
+        dll_overrides="wnaspi32=n",
+        scenario="scenarios/win98-no-aspi.json",
+    ),
+    Case(
+        "backend-check",
+        program="e2e-backend-check.exe",
+        args=("--unix-time", "@NOW@", "--oem-code-page", "437", "--windows", "xp"),
+        answers="no,cancel",
+        registry=BACKEND_KEYS,
+        files=BACKEND_FILES,
+        dll_overrides="wnaspi32=n",
+        check=backend_check,
+    ),
+    Case(
+        "backend-check-98-japanese",
+        program="e2e-backend-check.exe",
+        windows="win98",
+        locale="ja_JP.UTF-8",
+        args=("--unix-time", "@NOW@", "--oem-code-page", "932", "--windows", "98"),
+        answers="no,cancel",
+        registry=BACKEND_KEYS,
+        files=BACKEND_FILES,
+        dll_overrides="wnaspi32=n",
+        check=backend_check,
+    ),
+]
+
+def windows_path(path: Path) -> str:
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def wine_env(prefix: Path, **extra: str) -> dict[str, str]:
+    env = {
+        k: v
+        for k, v in os.environ.items()
+        if k not in ("DISPLAY", "WAYLAND_DISPLAY") and not k.startswith("WINE") and k != "LANG"
+    }
+    env.update(
+        WINEPREFIX=str(prefix),
+        WINEDEBUG="-all",
+        # No Mono or Gecko installer: nothing here needs them.
+        WINEDLLOVERRIDES="mscoree,mshtml=",
+        LC_ALL="C.UTF-8",
+    )
+    env.setdefault("HOME", str(prefix.parent))
+    env.update(extra)
+    return env
+
+
+def run(cmd: list[str], env: dict[str, str], seconds: int, **kwargs) -> subprocess.CompletedProcess:
+    """Runs a command under `timeout`, so nothing waits without a bound."""
+    return subprocess.run(
+        ["timeout", "-k", "5", str(seconds), *cmd],
+        env=env,
+        stdin=subprocess.DEVNULL,
+        timeout=seconds + 15,
+        **kwargs,
+    )
+
+
+def check_program_file(exe: Path, objdump: str) -> list[str]:
+    """What the built oddfw.exe must carry: only system DLLs among its imports
+    (the C++ and GCC runtimes are linked in), a manifest that asks for
+    administrator rights, and the version 2.59B."""
+    problems = []
+    dump = subprocess.run([objdump, "-p", str(exe)], stdout=subprocess.PIPE, check=True).stdout
+    dlls = {m.upper() for m in re.findall(rb"DLL Name: (\S+)", dump)}
+    system = {b"KERNEL32.DLL", b"USER32.DLL", b"ADVAPI32.DLL", b"WINMM.DLL", b"MSVCRT.DLL"}
+    if not dlls or not dlls <= system:
+        problems.append(f"imports DLLs beyond the system's: {sorted(dlls - system)}")
+    data = exe.read_bytes()
+    if b'level="requireAdministrator"' not in data:
+        problems.append("no manifest asking for administrator rights")
+    if "2.59B".encode("utf-16-le") not in data:
+        problems.append("no version 2.59B among its resources")
+    return problems
+
+
+def make_template(template: Path) -> None:
+    """A fresh prefix whose graphics driver is null, with relay tracing of
+    MessageBoxA and LoadLibraryA prepared (it only prints when WINEDEBUG asks
+    for +relay)."""
+    env = wine_env(template)
+    run([WINE, "wineboot", "-i"], env, 180, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    reg = template.parent / "template.reg"
+    reg.write_text(
+        "REGEDIT4\n\n"
+        "[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\n"
+        '"Graphics"="null"\n\n'
+        "[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n"
+        '"RelayInclude"="user32.MessageBoxA;kernel32.LoadLibraryA"\n',
+        encoding="ascii",
+    )
+    run([WINE, "regedit", "/S", windows_path(reg)], env, 60, check=True)
+    run([WINESERVER, "-w"], env, 60, check=True)
+
+
+def copy_prefix(template: Path, prefix: Path) -> None:
+    subprocess.run(["cp", "-al", str(template), str(prefix)], check=True)
+    for name in REG_FILES:
+        (prefix / name).unlink()
+        shutil.copy2(template / name, prefix / name)
+
+
+def parse_relay(stderr: bytes) -> tuple[list[dict], list[int]]:
+    """From wine's relay trace: the MessageBoxA calls with their results, and
+    the results of the attempts to load WNASPI32.DLL."""
+    calls: list[dict] = []
+    loads: list[int] = []
+    loading = False
+    for line in stderr.decode("latin-1").splitlines():
+        m = re.search(
+            r"Call user32\.MessageBoxA\(([0-9a-f]+),.*,[0-9a-f]+ \"(.*)\",([0-9a-f]+)\) ret=", line
+        )
+        if m:
+            calls.append({"owner": int(m[1], 16), "caption": m[2], "type": int(m[3], 16)})
+            continue
+        m = re.search(r"Ret  user32\.MessageBoxA\(\) retval=([0-9a-f]+)", line)
+        if m and calls:
+            calls[-1]["result"] = int(m[1], 16)
+            continue
+        m = re.search(r"Call KERNEL32\.LoadLibraryA\([0-9a-f]+ \"(.*)\"\)", line, re.IGNORECASE)
+        if m:
+            loading = m[1].upper() == "WNASPI32.DLL"
+            continue
+        m = re.search(r"Ret  KERNEL32\.LoadLibraryA\(\) retval=([0-9a-f]+)", line, re.IGNORECASE)
+        if m and loading:
+            loads.append(int(m[1], 16))
+            loading = False
+    return calls, loads
+
+
+def parse_boxes(record: Path) -> list[tuple[str, bytes]]:
+    if not record.exists():
+        return []
+    boxes = []
+    for line in record.read_text(encoding="ascii").splitlines():
+        kind, _, text = line.partition(" ")
+        boxes.append((kind, bytes.fromhex(text)))
+    return boxes
+
+
+def run_case(case: Case, template: Path, work: Path, build: Path) -> Outcome:
+    case_dir = work / case.name
+    prefix = case_dir / "prefix"
+    run_dir = case_dir / "run"
+    run_dir.mkdir(parents=True)
+    for name, data in case.files.items():
+        (run_dir / name).write_bytes(data)
+    copy_prefix(template, prefix)
+
+    # As a user runs it: the program in the folder of its firmware files.
+    built = build / ("tests/e2e/" + case.program if case.program else "src/oddfw.exe")
+    program = run_dir / built.name
+    shutil.copy2(built, program)
+    extra = {"LC_ALL": case.locale}
+    if case.dll_overrides:
+        extra["WINEDLLOVERRIDES"] = "mscoree,mshtml=;" + case.dll_overrides
+    env = wine_env(prefix, **extra)
+
+    reg = case_dir / "case.reg"
+    reg.write_text(
+        "REGEDIT4\n\n"
+        f"[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\{program.name}]\n"
+        f'"Version"="{case.windows}"\n' + case.registry,
+        encoding="ascii",
+    )
+    record = case_dir / "boxes.txt"
+    start = time.monotonic()
+    helper = None
+    try:
+        # HKEY_DYN_DATA lives as long as the wineserver: one server for the
+        # import and the run.
+        run([WINESERVER, "-p"], env, 30, check=True)
+        run([WINE, "regedit", "/S", windows_path(reg)], env, 60, check=True)
+        with open(case_dir / "helper.log", "wb") as helper_log:
+            helper = subprocess.Popen(
+                ["timeout", "-k", "5", "120", WINE, str(build / "tests/e2e/e2e-boxes.exe"),
+                 windows_path(record), case.answers],
+                env=env, stdin=subprocess.DEVNULL, stdout=helper_log, stderr=subprocess.STDOUT,
+            )
+        args = [str(int(time.time())) if a == "@NOW@" else a for a in case.args]
+        result = run(
+            [WINE, str(program), *args],
+            dict(env, WINEDEBUG="-all,+relay"),
+            60,
+            cwd=run_dir,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+        )
+    finally:
+        run([WINESERVER, "-k"], env, 30)
+        if helper is not None:
+            try:
+                helper.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                helper.kill()
+                helper.wait()
+    seconds = time.monotonic() - start
+    (case_dir / "stdout.bin").write_bytes(result.stdout)
+    (case_dir / "stderr.txt").write_bytes(result.stderr)
+    calls, aspi_loads = parse_relay(result.stderr)
+    return Outcome(
+        stdout=result.stdout,
+        stderr=result.stderr,
+        exit_code=result.returncode,
+        boxes=parse_boxes(record),
+        calls=calls,
+        aspi_loads=aspi_loads,
+        seconds=seconds,
+    )
+
+
+def simulate(case: Case, sim: Path, work: Path) -> Expect:
+    """What oddfw-sim prints, exits with and shows for the case's scenario."""
+    trace = work / f"{case.name}.trace.jsonl"
+    result = subprocess.run(
+        ["timeout", "60", str(sim), "--scenario", str(SOURCE_DIR / case.scenario),
+         "--trace", str(trace), *case.sim_args]
+        + (["--answers", case.answers] if case.answers else []),
+        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+    )
+    boxes = []
+    for line in trace.read_text(encoding="utf-8").splitlines():
+        event = json.loads(line)
+        if "box" in event:
+            box = event["box"]
+            # Trace texts carry one byte per character.
+            text = bytes(ord(c) for c in box["text"])
+            boxes.append(Box(int(box["type"], 16), text, box["answer"]))
+    return Expect(stdout=result.stdout, exit_code=result.returncode, boxes=boxes)
+
+
+def compare(case: Case, expect: Expect, outcome: Outcome) -> list[str]:
+    problems = []
+    if outcome.stdout != expect.stdout:
+        problems.append(f"stdout:\n  got      {outcome.stdout!r}\n  expected {expect.stdout!r}")
+    if outcome.exit_code == TIMED_OUT:
+        problems.append("the program did not end in time")
+    elif outcome.exit_code != expect.exit_code:
+        problems.append(f"exit code {outcome.exit_code}, expected {expect.exit_code}")
+    wanted_boxes = [(b.kind, b.text) for b in expect.boxes]
+    if outcome.boxes != wanted_boxes:
+        problems.append(f"boxes:\n  got      {outcome.boxes!r}\n  expected {wanted_boxes!r}")
+    calls = [(c["owner"], c["caption"], hex(c["type"]), ID_NAMES.get(c.get("result", -1), "?"))
+             for c in outcome.calls]
+    wanted_calls = [(0, "TALVEK", hex(b.type), b.answer) for b in expect.boxes]
+    if calls != wanted_calls:
+        problems.append(
+            f"MessageBoxA calls (owner, caption, type, result):\n"
+            f"  got      {calls!r}\n  expected {wanted_calls!r}"
+        )
+    # ASPI on Windows 95, 98 and Me; the cases provide no WNASPI32.DLL.
+    wanted_loads = [0] if case.windows in ("win95", "win98", "winme") else []
+    if outcome.aspi_loads != wanted_loads:
+        problems.append(
+            f"LoadLibraryA(\"WNASPI32.DLL\") results {outcome.aspi_loads}, expected {wanted_loads}"
+        )
+    return problems
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", type=Path, default=SOURCE_DIR / "build/mingw-x64",
+                        help="the mingw-x64 build folder")
+    parser.add_argument("--build-i686", type=Path, default=SOURCE_DIR / "build/mingw-i686",
+                        help="the mingw-i686 build folder (its program is checked, not run)")
+    parser.add_argument("--sim", type=Path, default=SOURCE_DIR / "build/debug/tools/oddfw-sim",
+                        help="oddfw-sim of a host build")
+    parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--keep", action="store_true", help="keep the work folder")
+    parser.add_argument("names", nargs="*", help="run only these cases")
+    options = parser.parse_args()
+
+    cases = [c for c in CASES if not options.names or c.name in options.names]
+    needed_files = (
+        WINE,
+        WINESERVER,
+        options.sim,
+        options.build / "src/oddfw.exe",
+        options.build_i686 / "src/oddfw.exe",
+        options.build / "tests/e2e/e2e-boxes.exe",
+        options.build / "tests/e2e/e2e-backend-check.exe",
+    )
+    for needed in needed_files:
+        if not Path(needed).exists():
+            print(f"e2e: {needed} is missing", file=sys.stderr)
+            return 2
+
+    began = time.monotonic()
+    passed = failed = waiting = 0
+    programs = [
+        (options.build / "src/oddfw.exe", "x86_64-w64-mingw32-objdump"),
+        (options.build_i686 / "src/oddfw.exe", "i686-w64-mingw32-objdump"),
+    ]
+    for exe, objdump in programs:
+        problems = check_program_file(exe, objdump)
+        print(f"{'FAIL ' if problems else 'PASS '} {exe} (imports, manifest, version)", flush=True)
+        for problem in problems:
+            print("      " + problem, flush=True)
+        failed += bool(problems)
+        passed += not problems
+
+    work = Path(tempfile.mkdtemp(prefix="oddfw-e2e-"))
+    try:
+        template = work / "template"
+        make_template(template)
+        template_seconds = time.monotonic() - began
+        print(f"e2e: template prefix made in {template_seconds:.1f} s", flush=True)
+
+        def one(case: Case) -> tuple[Case, list[str], float]:
+            try:
+                outcome = run_case(case, template, work, options.build)
+            except (subprocess.SubprocessError, OSError) as e:
+                return case, [f"could not run: {e}"], 0.0
+            if case.check:
+                problems = case.check(outcome)
+            else:
+                expect = case.expect or simulate(case, options.sim, work)
+                problems = compare(case, expect, outcome)
+            if not problems and not options.keep:
+                shutil.rmtree(work / case.name, ignore_errors=True)
+            else:
+                shutil.rmtree(work / case.name / "prefix", ignore_errors=True)
+            return case, problems, outcome.seconds
+
+        with concurrent.futures.ThreadPoolExecutor(max_workers=options.jobs) as pool:
+            for case, problems, seconds in pool.map(one, cases):
+                if not problems:
+                    passed += 1
+                    if case.pending:
+                        note = f" (waited for {case.pending}: take its pending mark away)"
+                        print(f"XPASS {case.name} ({seconds:.1f} s){note}", flush=True)
+                    else:
+                        print(f"PASS  {case.name} ({seconds:.1f} s)", flush=True)
+                    continue
+                if case.pending:
+                    waiting += 1
+                    print(f"XFAIL {case.name} ({seconds:.1f} s): waits for {case.pending}",
+                          flush=True)
+                else:
+                    failed += 1
+                    print(f"FAIL  {case.name} ({seconds:.1f} s)", flush=True)
+                for problem in problems:
+                    print("      " + problem.replace("\n", "\n      "), flush=True)
+    finally:
+        run([WINESERVER, "-k"], wine_env(work / "template"), 30)
+        if failed or options.keep:
+            shutil.rmtree(work / "template", ignore_errors=True)
+            print(f"e2e: logs kept in {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+    print(f"e2e: {passed} passed, {failed} failed, {waiting} wait for a missing part; "
+          f"{time.monotonic() - began:.1f} s in all")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
