@@ -9,29 +9,14 @@
 #include <set>
 #include <sstream>
 
+#include "sim/drive/families.h"
 #include "sim/drive/faults.h"
+#include "sim/scenario_json.h"
 
 namespace oddfw::sim {
 namespace {
 
-// Ordered, so registry keys enumerate in the order the scenario lists them.
-using json = nlohmann::ordered_json;
-
-void CheckKeys(const json& object, const std::set<std::string>& known, const std::string& where) {
-  if (!object.is_object()) throw ScenarioError(where + ": expected an object");
-  for (const auto& [key, value] : object.items()) {
-    if (known.count(key) == 0) throw ScenarioError(where + ": unknown key \"" + key + "\"");
-  }
-}
-
-template <typename T>
-T Get(const json& object, const std::string& key, const std::string& where) {
-  try {
-    return object.at(key).get<T>();
-  } catch (const json::exception&) {
-    throw ScenarioError(where + "." + key + ": wrong type");
-  }
-}
+using namespace scenario_json;
 
 platform::OsVersion ParseWindows(const json& value, const std::string& where) {
   if (value.is_string()) return WindowsVersion(value.get<std::string>());
@@ -186,7 +171,7 @@ void ParseDrive(const json& d, std::size_t index, SimOptions& options) {
   CheckKeys(d,
             {"letter", "adapter", "target", "preset", "identity", "vendorIdentity", "disc",
              "unitAttention", "commandTimeMs", "openError", "controlOpenError", "passThroughError",
-             "faults"},
+             "faults", "family"},
             where);
   drive::DriveProfile profile;
   if (d.contains("preset")) {
@@ -234,6 +219,29 @@ void ParseDrive(const json& d, std::size_t index, SimOptions& options) {
       if (!ms.is_number_unsigned()) throw ScenarioError(at + ": expected milliseconds");
       model->SetCommandTime(ParseByte(json(opcode), at), ms.get<uint64_t>() * 1000);
     }
+  }
+
+  if (d.contains("family")) {
+    const json& f = d["family"];
+    const std::string at = where + ".family";
+    if (!f.is_object() || !f.contains("kind"))
+      throw ScenarioError(at + ": expected {\"kind\": ...}");
+    const std::string kind = Get<std::string>(f, "kind", at);
+    json familyOptions = f;
+    familyOptions.erase("kind");
+    std::string known;
+    bool found = false;
+    for (const drive::FamilyKind& k : drive::FamilyKinds()) {
+      known += std::string(known.empty() ? "" : ", ") + k.name;
+      if (kind != k.name) continue;
+      found = true;
+      try {
+        model->SetFamily(k.make(familyOptions, *model));
+      } catch (const std::invalid_argument& e) {
+        throw ScenarioError(at + ": " + e.what());
+      }
+    }
+    if (!found) throw ScenarioError(at + ".kind: unknown family \"" + kind + "\" (" + known + ")");
   }
 
   std::shared_ptr<drive::ScsiDevice> device = model;
@@ -318,7 +326,7 @@ Scenario ParseScenario(std::string_view text) {
   } catch (const json::parse_error& e) {
     throw ScenarioError(std::string("not valid JSON: ") + e.what());
   }
-  CheckKeys(doc, {"description", "host", "drives", "answers"}, "scenario");
+  CheckKeys(doc, {"description", "host", "drives", "answers", "definition", "files"}, "scenario");
   Scenario s;
   if (doc.contains("description")) s.description = Get<std::string>(doc, "description", "scenario");
   if (doc.contains("host")) ParseHost(doc["host"], s.options);
@@ -329,6 +337,8 @@ Scenario ParseScenario(std::string_view text) {
       s.options.answers.push_back(result);
     }
   }
+  if (doc.contains("definition")) s.definition = ParseDefinition(doc["definition"]);
+  if (doc.contains("files")) s.files = ParseFiles(doc["files"]);
   if (doc.contains("drives")) {
     if (!doc["drives"].is_array()) throw ScenarioError("drives: expected an array");
     for (std::size_t i = 0; i < doc["drives"].size(); ++i)

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include "sim/drive/faults.h"
+#include "sim/image_builder.h"
 
 namespace oddfw::sim {
 namespace {
@@ -76,6 +79,14 @@ TEST(Scenario, MistakesAreRefusedWithTheirPlace) {
       {R"({"drives": [{"letter": "E", "identity": {"vendor": "FAR TOO LONG"}}]})", "vendor"},
       {R"({"drives": [{"letter": "E", "faults": {"rules": [{"action": "explode"}]}}]})", "explode"},
       {R"({"drives": [{"letter": "E", "faults": {"rules": [{"opcode": 300}]}}]})", "opcode"},
+      {R"({"drives": [{"letter": "E", "family": {"kind": "nosuch"}}]})", "nosuch"},
+      {R"({"definition": {"entries": [{"vendorId": "FAR TOO LONG"}]}})", "vendorId"},
+      {R"({"definition": {"entries": [{"updateParts": "both"}]}})", "updateParts"},
+      {R"({"definition": {"entries": [{"modelCode": "0xZZ"}]}})", "modelCode"},
+      {R"({"definition": {"entries": [{},{},{},{},{},{},{},{},{}]}})", "entries"},
+      {R"({"files": {"../escape": {"text": ""}}})", "plain file name"},
+      {R"({"files": {"A.BIN": {"text": "", "hex": {}}}})", "one of"},
+      {R"({"files": {"A.BIN": {"image": {"signature": "NINE CHARS"}}}})", "A.BIN"},
   };
   for (const Case& c : cases) {
     try {
@@ -85,6 +96,57 @@ TEST(Scenario, MistakesAreRefusedWithTheirPlace) {
       EXPECT_NE(std::string(e.what()).find(c.mentions), std::string::npos) << e.what();
     }
   }
+}
+
+TEST(Scenario, DefinitionEntriesStartFromTheBuiltInRelease) {
+  const Scenario s = ParseScenario(R"({"definition": {
+      "releaseRevision": "0x130",
+      "entries": [
+        {"fileName": "D1305001.130", "productId": "DVD-RW  KWX-730", "modelCode": "0x1004",
+         "updateParts": "kernel-and-normal", "irreversibleWarning": true, "imageSize": 1048576},
+        {"modelCode": 7, "driveModelName": "QUORVEN DVD-ROM ", "firmwareVersionText": "1.10",
+         "cpuType": "HITACHI H8_3062A"}
+      ]}})");
+  ASSERT_TRUE(s.definition.has_value());
+  const UpdateDefinition& d = *s.definition;
+  EXPECT_EQ(d.releaseRevision, 0x130);
+  EXPECT_EQ(d.entryCount, 2);
+  EXPECT_STREQ(d.entries[0].fileName, "D1305001.130");
+  EXPECT_EQ(std::string(d.entries[0].productId, 16), "DVD-RW  KWX-730 ");  // padded
+  EXPECT_EQ(std::string(d.entries[0].vendorId, 8), "QUORVEN ");            // kept
+  EXPECT_EQ(d.entries[0].modelCode, 0x1004);
+  EXPECT_EQ(d.entries[0].updateParts, KernelAndNormal);
+  EXPECT_EQ(d.entries[0].irreversibleWarning, 1);
+  EXPECT_EQ(d.entries[0].imageSize, 0x100000u);
+  EXPECT_EQ(d.entries[0].checksum, 0x656dc5aeu);
+  EXPECT_EQ(d.entries[1].modelCode, 7);
+  EXPECT_STREQ(d.entries[1].cpuType, "HITACHI H8_3062A");  // not padded: compared by its length
+  EXPECT_EQ(std::string(d.entries[1].firmwareVersionText, 4), "1.10");
+  EXPECT_EQ(d.entries[2].modelCode, 0);  // unused entries stay empty
+}
+
+TEST(Scenario, FilesAreBuiltIntoTheWorkingDirectory) {
+  const Scenario s = ParseScenario(R"({"files": {
+      "S1005001.110": {"image": {"revisionText": "1.20 ", "size": 4096, "seed": 7}},
+      "IMAGE.HEX": {"hex": {"image": {"size": 32}, "bytesPerLine": 16}},
+      "NOTE.TXT": {"text": ":00000001FF\n"}}})");
+  ASSERT_EQ(s.files.size(), 3u);
+  ImageSpec spec;
+  spec.revisionText = "1.20 ";
+  spec.size = 4096;
+  spec.seed = 7;
+  EXPECT_EQ(s.files[0].name, "S1005001.110");
+  EXPECT_EQ(s.files[0].bytes, BuildImage(spec));
+  const std::string hex(s.files[1].bytes.begin(), s.files[1].bytes.end());
+  EXPECT_EQ(std::count(hex.begin(), hex.end(), '\n'), 3) << hex;  // two data records and the end
+  EXPECT_EQ(hex.substr(hex.size() - 13), ":00000001FF\r\n");
+  EXPECT_EQ(std::string(s.files[2].bytes.begin(), s.files[2].bytes.end()), ":00000001FF\n");
+
+  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "oddfw-files";
+  std::filesystem::remove_all(dir);
+  WriteScenarioFiles(s, dir);
+  EXPECT_EQ(std::filesystem::file_size(dir / "S1005001.110"), 4096u);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(Scenario, TheExamplesLoad) {

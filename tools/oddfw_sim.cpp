@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -102,6 +103,26 @@ Options ParseOptions(int argc, char** argv) {
   return o;
 }
 
+// A directory that exists for the life of the object.
+class TemporaryDirectory {
+ public:
+  TemporaryDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "oddfw-sim-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) Fail("cannot make a temporary directory");
+    path_ = pattern;
+  }
+  ~TemporaryDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
 // Draws a box on stderr: its caption and kind, its text line by line, and the
 // answer it got.
 void DrawBox(const sim::BoxRecord& box) {
@@ -165,8 +186,24 @@ int main(int argc, char** argv) {
   }
   if (o.codePage) scenario.options.codePage = *o.codePage;
   if (o.answers) scenario.options.answers = *o.answers;
-  if (o.workdir) scenario.options.workdir = *o.workdir;
   scenario.options.realtime = o.realtime;
+
+  // The scenario's files go into the working directory: the one given, or a
+  // fresh one that goes away with the run.
+  std::optional<TemporaryDirectory> temporary;
+  if (o.workdir) {
+    scenario.options.workdir = *o.workdir;
+  } else if (!scenario.files.empty()) {
+    temporary.emplace();
+    scenario.options.workdir = temporary->path();
+  }
+  try {
+    sim::WriteScenarioFiles(scenario, scenario.options.workdir);
+  } catch (const std::exception& e) {
+    Fail(std::string("cannot write the scenario's files: ") + e.what());
+  }
+  DriverHooks hooks = DriverHooks::Program();
+  if (scenario.definition) hooks.fillDefinition = sim::DefinitionFiller(*scenario.definition);
 
   std::unique_ptr<std::ofstream> traceFile;
   std::unique_ptr<sim::TraceWriter> trace;
@@ -194,7 +231,7 @@ int main(int argc, char** argv) {
 
   Run run(host.platform());
   try {
-    const int exitCode = RunDriver(run);
+    const int exitCode = RunDriver(run, hooks);
     // A real system would have punished these; say so where a person sees it.
     for (const std::string& what : host.misuse()) {
       std::fprintf(stderr, "oddfw-sim: misuse of the host: %s\n", what.c_str());

@@ -17,14 +17,11 @@ void SetText(char (&field)[N], const char* text) {
 
 }  // namespace
 
-int32_t FillBuiltInDefinition(Run& run) {
-  DefinitionState& d = run.definition;
-  d.active = ActiveEntry{};
-  for (DefinitionEntry& e : d.definition.entries) e = DefinitionEntry{};
-  d.definition.releaseRevision = 0x110;
-
-  DefinitionEntry& e = d.definition.entries[0];
-  std::snprintf(e.fileName, sizeof e.fileName, "S1005001.%03x", d.definition.releaseRevision);
+UpdateDefinition BuiltInDefinition() {
+  UpdateDefinition d{};
+  d.releaseRevision = 0x110;
+  DefinitionEntry& e = d.entries[0];
+  std::snprintf(e.fileName, sizeof e.fileName, "S1005001.%03x", d.releaseRevision);
   SetText(e.oemCode, "GENERAL ");
   SetText(e.vendorId, "QUORVEN ");
   SetText(e.productId, "BD-RW   MHT-860 ");
@@ -35,7 +32,13 @@ int32_t FillBuiltInDefinition(Run& run) {
   e.irreversibleWarning = 0;
   e.minimumImageDate = 0x20090218;
   e.checksum = 0x656dc5ae;
-  d.definition.entryCount = 1;
+  d.entryCount = 1;
+  return d;
+}
+
+int32_t FillBuiltInDefinition(Run& run) {
+  run.definition.active = ActiveEntry{};
+  run.definition.definition = BuiltInDefinition();
   return 1;
 }
 

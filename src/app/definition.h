@@ -69,6 +69,9 @@ struct DefinitionState {
   ActiveEntry active{};
 };
 
+// The built-in release's table.
+UpdateDefinition BuiltInDefinition();
+
 // Clears the table and fills it with the built-in release. Returns 1.
 int32_t FillBuiltInDefinition(Run& run);
 

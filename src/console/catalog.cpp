@@ -52,7 +52,7 @@ std::string FillMessage(const Run& run, MessageCode code, const char* text) {
       return Format(text, static_cast<int>(run.host.targetCount));
     case 32:
       return Format(text, static_cast<int>(run.driver.currentTarget), image.revisionText,
-                    identity + 8, identity + 32);
+                    DriveText(identity + 8, 24).c_str(), DriveText(identity + 32, 4).c_str());
     case 34:
       return Format(text, static_cast<int>(run.driver.currentTarget + 1));
     case 45:

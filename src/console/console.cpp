@@ -52,11 +52,32 @@ void PrintFormat(Run& run, const char* format, ...) {
   PrintText(run, text);
 }
 
+void PrintTemplate(Run& run, const char* text) {
+  // The texts come from the program's own tables, never from data.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-security"
+  const int needed = std::snprintf(nullptr, 0, text);
+  std::string out(static_cast<std::size_t>(needed > 0 ? needed : 0) + 1, '\0');
+  std::snprintf(out.data(), out.size(), text);
+#pragma GCC diagnostic pop
+  out.resize(out.size() - 1);
+  PrintText(run, out);
+}
+
 std::string Format(const char* format, ...) {
   va_list args;
   va_start(args, format);
   std::string text = FormatV(format, args);
   va_end(args);
+  return text;
+}
+
+std::string DriveText(const void* bytes, std::size_t width) {
+  const auto* p = static_cast<const unsigned char*>(bytes);
+  std::string text;
+  for (std::size_t i = 0; i < width && p[i] != 0; ++i) {
+    text += (p[i] >= 0x20 && p[i] < 0x7F) ? static_cast<char>(p[i]) : '?';
+  }
   return text;
 }
 

@@ -46,8 +46,17 @@ void PrintText(Run& run, std::string_view text);
 // Formats with the printf conventions, then prints the result.
 void PrintFormat(Run& run, const char* format, ...) ODDFW_PRINTF_FORMAT(2, 3);
 
+// Prints a text that takes no values, formatted (each "%%" prints as "%").
+void PrintTemplate(Run& run, const char* text);
+
 // printf-style formatting into a string.
 std::string Format(const char* format, ...) ODDFW_PRINTF_FORMAT(1, 2);
+
+// Text that came from a drive (INQUIRY fields, vendor identity), made safe
+// to print: at most `width` bytes, ending at a zero byte, with every byte
+// that is not printable ASCII (control characters, escape sequences) shown
+// as '?', so a faulty drive cannot move the cursor or rewrite the screen.
+std::string DriveText(const void* bytes, std::size_t width);
 
 // Shows a modal box for one of the box styles (1, 2, 16, 17, 18) and returns
 // the box result: 1 OK, 2 Cancel, 6 Yes, 7 No, 0 when no box could be shown.

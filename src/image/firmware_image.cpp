@@ -121,6 +121,7 @@ int32_t LoadImage(Run& run, ImageKind kind) {
 
   const int64_t bytesRead = ReadWholeFile(run, name);
   if (bytesRead < 0) return -1;
+  image.loadedBytes = static_cast<int32_t>(bytesRead);
 
   const uint8_t* header = image.buffer;
   if (kind == NormalImage) {

@@ -16,6 +16,7 @@ struct FirmwareImage {
   char revisionText[5] = {};  // header bytes 0x90..0x94 of the last normal image
   char dateText[8] = {};      // header bytes 0x130..0x137 of the last normal image
   uint32_t imageReleaseDate = 0;
+  int32_t loadedBytes = 0;  // size of the file the last load read, either kind
 };
 
 struct ImageState {
