@@ -109,7 +109,7 @@ struct ScenarioRun {
     scenario.options.workdir = dir;
     host = std::make_unique<sim::SimPlatform>(scenario.options);
     host->SetConsoleSink([this](std::string_view bytes) {
-      consoleWrites.push_back({host->clock().NowUs(), std::string(bytes)});
+      consoleWrites.push_back({host->commands().size(), std::string(bytes)});
     });
     run = std::make_unique<Run>(host->platform());
     DriverHooks hooks = DriverHooks::Program();
@@ -159,7 +159,7 @@ struct ScenarioRun {
   }
 
   struct ConsoleWrite {
-    uint64_t timeUs;
+    std::size_t commandsBefore;  // SCSI commands the host had seen when it was written
     std::string bytes;
   };
 

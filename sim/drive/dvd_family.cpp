@@ -309,7 +309,7 @@ Reply DvdFamily::ModeChange(Drive& drive, const Command& c, Reply reply) {
   if (!kernel_) return reply;  // already in normal mode
   busy_ = true;
   busyUntilUs_ = c.timeUs + options_.reflashUs;
-  reply.durationUs = options_.normalModeUs;
+  reply.durationUs = options_.normalModeUs.value_or(options_.reflashUs);
   return reply;
 }
 

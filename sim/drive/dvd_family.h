@@ -38,8 +38,10 @@ struct DvdOptions {
   std::string kernelRevision = "0000";  // what INQUIRY says while the kernel runs
   std::string kernelDate = "08/10/01";
   std::optional<uint64_t> kernelModeUs;  // time to answer mode 4; absent: the command time
-  uint64_t normalModeUs = 1000000;       // time to answer mode 5
-  uint64_t reflashUs = 3000000;          // the re-flash that mode 5 starts
+  uint64_t reflashUs = 3000000;  // the re-flash that mode 5 starts
+  // Time to answer mode 5; absent: the drive answers when its re-flash is
+  // done.
+  std::optional<uint64_t> normalModeUs;
   // While re-flashing: true, the drive does not answer on the bus at all;
   // false, it answers every command NOT READY 04/01 (becoming ready).
   bool absentWhileBusy = false;
