@@ -65,7 +65,7 @@ struct DvdSetup {
   std::string family = R"("handshake": "challenge")";  // the "dvd" family's options
   std::string faults;                                  // the drive's "faults" object
   std::string entryExtra;                              // more keys of the release entry
-  bool aspiIntel = false;                              // Windows 98, adapter "intelata"
+  std::string aspiAdapter;  // Windows 98 with this ASPI adapter; empty: Windows XP
   int codePage = 437;
   std::string answers = "[]";
 
@@ -79,10 +79,11 @@ struct DvdSetup {
                kernelDate + R"(", "kernelRevisionText": "0000", "seed": 2, "size": ")" +
                kernelSize + R"("}})";
     }
-    const std::string host =
-        aspiIntel ? R"({"windows": "98", "aspi": {"adapters": ["intelata"]}, "codePage": )"
-                  : R"({"windows": "xp", "codePage": )";
-    const std::string place = aspiIntel ? R"("adapter": 0, "target": 0)" : R"("letter": "E")";
+    const std::string host = !aspiAdapter.empty() ? R"({"windows": "98", "aspi": {"adapters": [")" +
+                                                        aspiAdapter + R"("]}, "codePage": )"
+                                                  : R"({"windows": "xp", "codePage": )";
+    const std::string place =
+        !aspiAdapter.empty() ? R"("adapter": 0, "target": 0)" : R"("letter": "E")";
     return R"({"host": )" + host + std::to_string(codePage) + R"(}, "answers": )" + answers +
            R"(, "definition": {"entries": [{"fileName": "D0000001.140", "productId": ")" + product +
            R"(", "modelCode": ")" + modelCode + R"(", "updateParts": ")" +
@@ -115,6 +116,15 @@ TEST(Family1000, Kwx730NeedingTheHandshakeIsUpdatedEndToEnd) {
             (std::vector<std::string>{"INQ", "R2 F1", "INQ", "R2 F1", "SSU", "TUR", "W1 F3",
                                       "R2 F2", "W1 F2 256", "W1 F2 1024", "W4 FF", "INQ", "INQ",
                                       "W7 FE x2", "W7 F0 x64", "W5 FF", "INQ"}));
+  // Two seconds between the kernel part and the normal part.
+  uint64_t kernelEndUs = 0;
+  uint64_t normalStartUs = 0;
+  for (const sim::ScsiRecord& c : r->commands()) {
+    if (c.cdb[0] != 0x3B || c.cdb[1] != 7) continue;
+    if (c.cdb[2] == 0xFE) kernelEndUs = c.endUs;
+    if (c.cdb[2] == 0xF0 && normalStartUs == 0) normalStartUs = c.timeUs;
+  }
+  EXPECT_GE(normalStartUs - kernelEndUs, 2000000u);
   // The drive got both parts byte for byte and runs the new firmware.
   const std::vector<uint8_t> kernel = r->File("D1004000.140");
   EXPECT_EQ(r->family().kernelModeEntries(), 1u);
@@ -247,7 +257,7 @@ TEST(Family1000, IntelIdeUnderAspiSaysHundredPercentBeforeTheLastPiece) {
   // With a length that is not a multiple of 32 KiB there is no early line,
   // and no completion text either.
   DvdSetup s;
-  s.aspiIntel = true;
+  s.aspiAdapter = "intelata";
   s.imageSize = "0x3C000";
   s.family = R"("handshake": "challenge", "reflashWhenReceived": "0x3C000", "reflashMs": 8000)";
   const auto odd = RunSetup(s);
@@ -373,7 +383,7 @@ TEST(Family1000, RetryAfterTheDriveStaysInItsKernel) {
     // Under the Intel IDE driver and ASPI the drive is told once more to go
     // back to normal mode before the question.
     DvdSetup s;
-    s.aspiIntel = true;
+    s.aspiAdapter = "intelata";
     s.family = R"("failedReflashes": 2)";
     s.answers = R"(["yes", "no"])";
     const auto r = RunSetup(s);
@@ -391,20 +401,28 @@ TEST(Family1000, ReturnToNormalModeWithinTheModelsTimeOut) {
     const char* product;
     const char* modelCode;
     std::string family;
-    uint32_t timeoutS;  // of the mode-5 command
+    std::string aspiAdapter;
+    uint32_t timeoutS;  // of the mode-5 command (pass-through only)
     bool message15;
     int32_t result;
   };
   const Case cases[] = {
-      {"KWX-730 re-flashes in 3 s", "DVD-RW  KWX-730", "0x1004", "", 5, false, 0},
+      {"KWX-730 re-flashes in 3 s", "DVD-RW  KWX-730", "0x1004", "", "", 5, false, 0},
       {"KWX-730 answers after 6 s: the wait is given up, the read-back decides", "DVD-RW  KWX-730",
-       "0x1004", R"("reflashMs": 6000)", 5, true, 0},
+       "0x1004", R"("reflashMs": 6000)", "", 5, true, 0},
       {"KWX-730 still busy at the read-back", "DVD-RW  KWX-730", "0x1004", R"("reflashMs": 9000)",
-       5, true, -1},
-      {"KWX-740 takes 20 s", "DVD-RW  KWX-740", "0x1005", R"("reflashMs": 20000)", 30, false, 0},
+       "", 5, true, -1},
+      {"KWX-720 still busy at the first read-back, not at the second", "DVD-RW  KWX-720", "0x1003",
+       R"("reflashMs": 8000)", "", 5, true, 0},
+      {"KWX-720 under ASPI has 10 s", "DVD-RW  KWX-720", "0x1003", R"("reflashMs": 8000)",
+       "ESDI_506", 0, false, 0},
+      {"KWX-730 under ASPI has 5 s", "DVD-RW  KWX-730", "0x1004", R"("reflashMs": 6500)",
+       "ESDI_506", 0, true, 0},
+      {"KWX-740 takes 20 s", "DVD-RW  KWX-740", "0x1005", R"("reflashMs": 20000)", "", 30, false,
+       0},
       {"0x1041 names its normal mode differently", "DVD-RW  KWX-740", "0x1041",
-       R"("modelCode": "0x1041", "reflashMs": 25000)", 30, false, 0},
-      {"0x1006 takes two minutes", "DVD-RW  KWX-750", "0x1006", R"("reflashMs": 120000)", 180,
+       R"("modelCode": "0x1041", "reflashMs": 25000)", "", 30, false, 0},
+      {"0x1006 takes two minutes", "DVD-RW  KWX-750", "0x1006", R"("reflashMs": 120000)", "", 180,
        false, 0},
   };
   for (const Case& c : cases) {
@@ -413,6 +431,7 @@ TEST(Family1000, ReturnToNormalModeWithinTheModelsTimeOut) {
     s.product = c.product;
     s.modelCode = c.modelCode;
     s.family = c.family;
+    s.aspiAdapter = c.aspiAdapter;
     const auto r = RunSetup(s);
     EXPECT_EQ(r->results, std::vector<int32_t>{c.result});
     uint32_t timeoutS = 0;
@@ -423,6 +442,46 @@ TEST(Family1000, ReturnToNormalModeWithinTheModelsTimeOut) {
     EXPECT_EQ(Contains(r->console(), Message(15)), c.message15) << r->console();
     if (c.result == -1) {
       EXPECT_TRUE(Contains(r->console(), Message(9)));
+    }
+    EXPECT_TRUE(r->host->misuse().empty());
+  }
+}
+
+TEST(Family1000, KernelModeWithoutTheHandshake) {
+  struct Case {
+    const char* name;
+    std::string family;
+    std::string faults;
+    int32_t result;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"the kernel answers 0000", "", "", 0, Message(12)},
+      {"the kernel-mode command is refused", "", R"({"rules": [{"opcode": "0x3B", "mode": 4}]})",
+       -1, Message(14)},
+      {"the drive does not show its kernel", R"("kernelRevision": "K101")", "", -1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DvdSetup s;
+    s.revision = "1.20";  // below the handshake's revisions
+    s.family = c.family;
+    s.faults = c.faults;
+    const auto r = RunSetup(s);
+    EXPECT_EQ(r->results, std::vector<int32_t>{c.result});
+    if (!c.shown.empty()) {
+      EXPECT_TRUE(Contains(r->console(), c.shown)) << r->console();
+    }
+    const std::vector<std::string> commands = r->UpdateCommands();
+    EXPECT_EQ(Count(commands, "W1 F3"), 0u);
+    EXPECT_EQ(Count(commands, "W7 F0 x8"), c.result == 0 ? 1u : 0u);
+    // The kernel is asked for its identity a second after the command.
+    for (std::size_t i = 0; c.faults.empty() && i + 1 < r->commands().size(); ++i) {
+      const sim::ScsiRecord& w = r->commands()[i];
+      if (w.cdb[0] == 0x3B && w.cdb[1] == 4) {
+        EXPECT_GE(r->commands()[i + 1].timeUs - w.endUs, 3000000u);  // 2 s inside, 1 s after
+        EXPECT_EQ(r->commands()[i + 1].cdb[0], 0x12);
+      }
     }
   }
 }
