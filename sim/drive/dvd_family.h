@@ -38,7 +38,7 @@ struct DvdOptions {
   std::string kernelRevision = "0000";  // what INQUIRY says while the kernel runs
   std::string kernelDate = "08/10/01";
   std::optional<uint64_t> kernelModeUs;  // time to answer mode 4; absent: the command time
-  uint64_t reflashUs = 3000000;  // the re-flash that mode 5 starts
+  uint64_t reflashUs = 3000000;          // the re-flash that mode 5 starts
   // Time to answer mode 5; absent: the drive answers when its re-flash is
   // done.
   std::optional<uint64_t> normalModeUs;
