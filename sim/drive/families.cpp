@@ -1,5 +1,7 @@
 #include "sim/drive/families.h"
 
+#include "sim/drive/dvd_family.h"
+
 namespace oddfw::sim::drive {
 
 std::span<const FamilyKind> FamilyKinds() {
@@ -8,6 +10,10 @@ std::span<const FamilyKind> FamilyKinds() {
       {"none",
        [](const nlohmann::ordered_json&, Drive&) -> std::unique_ptr<FamilyBehaviour> {
          return nullptr;
+       }},
+      {"dvd",
+       [](const nlohmann::ordered_json& options, Drive& drive) -> std::unique_ptr<FamilyBehaviour> {
+         return std::make_unique<DvdFamily>(drive, ParseDvdOptions(options));
        }},
   };
   return kKinds;

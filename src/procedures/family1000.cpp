@@ -110,7 +110,8 @@ int32_t UpdateFamily1000(Run& run) {
       }
     }
 
-    if (WriteNormalImage(run, intelAspi)) {
+    const bool transferred = WriteNormalImage(run, intelAspi);
+    if (transferred) {
       if (!intelAspi) {
         if (entry.modelCode < 0x1005) {
           PrintTemplate(run, ProcedureTemplate(ProcedureText::TransferDoneShort, japanese));
@@ -128,7 +129,12 @@ int32_t UpdateFamily1000(Run& run) {
     }
 
     if (ReportRevision(run, After) != 0) return -1;
-    if (std::memcmp(run.revision.driveIdentity + 32, "000", 3) != 0) {
+    const uint8_t* revision = run.revision.driveIdentity + 32;
+    if (std::memcmp(revision, "000", 3) != 0) {
+      // After a failed piece the drive may still have taken the image (one
+      // that re-flashes as soon as it holds the last piece), but a drive
+      // still running its old firmware was not updated.
+      if (!transferred && std::memcmp(revision, image.revisionText, 4) != 0) return -1;
       ShowMessage(run, 12, ConsoleOnly);
       return 0;
     }
