@@ -1,0 +1,581 @@
+// The oldest drive family end to end: a release of model family 0x0000, its
+// HEX image in the working directory, a simulated drive of that family, and
+// the whole program run over them through pass-through and through ASPI.
+
+#include "procedures/family0000.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/driver.h"
+#include "app/run.h"
+#include "console/catalog.h"
+#include "image/hex_loader.h"
+#include "image_fixture.h"
+#include "sim/drive/faults.h"
+#include "sim/drive/old_family.h"
+#include "sim/hex_writer.h"
+#include "sim/image_builder.h"
+#include "sim/scenario.h"
+#include "sim/sim_platform.h"
+
+namespace oddfw {
+namespace {
+
+using sim::drive::Command;
+using sim::drive::Drive;
+using sim::drive::DriveProfile;
+using sim::drive::FaultAction;
+using sim::drive::FaultRule;
+using sim::drive::OldFamily;
+using sim::drive::OldFamilyOptions;
+
+const std::string kBanner = "\n/// ODD Firmware Update Utility Ver2.59B\n";
+const std::string kStart = "\r\nStart updating the device No.1.";
+const std::string kLoaded = "\r\nF/W file load success.";
+const std::string kPatched = "\r\nG6 Patch load success.";
+constexpr const char* kHexName = "RQV570.HEX";
+constexpr uint32_t kOldSeed = 7;  // the firmware the drive runs
+constexpr uint32_t kNewSeed = 8;  // the release's
+
+std::string Msg(int code) {
+  return MessageTemplate(code, false);
+}
+
+// The bytes the drive keeps for itself at 0x400..0x44F.
+std::string OwnBytes() {
+  std::string own = "SERIAL 4711-0815 CALIBRATION ";
+  own.resize(sim::drive::kOwnBytesEnd - sim::drive::kOwnBytesStart, '\xA5');
+  return own;
+}
+
+// The release of a test: one definition entry of the oldest family.
+struct Release {
+  int32_t modelCode = 7;
+  std::string version = "1.10";  // firmwareVersionText
+  uint32_t imageSize = 0x20000;
+  std::string modelName = "QUORVEN RQV-570 ";  // 16 characters
+  std::string cpuType = "HITACHI H8_3062A";
+  std::string product = "DVD-ROM RQV-570";
+  uint16_t releaseRevision = 0x110;
+};
+
+std::string Bytes(const uint8_t (&pattern)[16]) {
+  return std::string(reinterpret_cast<const char*>(pattern), 16);
+}
+
+// Where a model keeps its identity and CPU type, in drive memory and image
+// alike, and what they read.
+std::vector<sim::Placement> IdentityPlacements(const Release& r) {
+  switch (r.modelCode) {
+    case 9:
+      return {{0x1F000, Bytes(kIdentityPatternA)}, {0x1F010, Bytes(kCpuTypePattern)}};
+    case 11:
+      return {{0x1F000, Bytes(kIdentityPatternB)}, {0x1F010, Bytes(kCpuTypePattern)}};
+    case 8:
+      return {{0x1010, r.modelName}, {0x1020, r.cpuType}};
+    case 10:
+      return {{0x1C010, r.modelName}, {0x1C020, r.cpuType}};
+    default:
+      return {{0x1000, r.modelName}, {0x1010, r.cpuType}};
+  }
+}
+
+std::vector<uint8_t> Firmware(const Release& r, uint32_t seed, uint32_t size) {
+  sim::ImageSpec spec;
+  spec.header = false;
+  spec.seed = seed;
+  spec.size = size;
+  spec.placements = IdentityPlacements(r);
+  return sim::BuildImage(spec);
+}
+
+// Drive memory holding `firmware` and the drive's own bytes.
+std::vector<uint8_t> Memory(std::vector<uint8_t> firmware) {
+  firmware.resize(0x40000, 0xFF);
+  const std::string own = OwnBytes();
+  std::copy(own.begin(), own.end(), firmware.begin() + sim::drive::kOwnBytesStart);
+  return firmware;
+}
+
+enum class HostKind { kPassThrough, kAspi };
+
+// Everything a run is made of; tests change what they need before Start.
+struct OldSetup {
+  Release release;
+  HostKind host = HostKind::kPassThrough;
+  std::vector<std::string> adapters = {"SCSI HOST"};  // ASPI: host adapter names
+  int adapter = 0;                                    // ASPI: the drive's adapter
+  bool ultraAta = false;                              // the Intel Ultra ATA driver is installed
+  DriveProfile profile;
+  OldFamilyOptions family;
+  std::vector<FaultRule> faults;
+  std::optional<std::vector<uint8_t>> image;  // the HEX file's bytes; default: the release's
+  // The drive memory before the update; default: the old firmware.
+  std::optional<std::vector<uint8_t>> memory;
+  std::optional<std::string> patchText;  // G6PATCH.HEX
+  bool secondDrive = false;              // a second drive alike, so no per-drive notices
+
+  explicit OldSetup(HostKind kind = HostKind::kPassThrough) : host(kind) {
+    profile.vendor = "QUORVEN";
+    profile.product = release.product;
+    profile.revision = "1.05";
+    profile.date = "2001/05/10";
+    profile.vendorIdentity.reset();  // these drives have no vendor identity buffer
+    family.newRevision = "1.10";
+  }
+  std::vector<uint8_t> ReleaseImage() const {
+    return image ? *image : Firmware(release, kNewSeed, release.imageSize);
+  }
+};
+
+UpdateDefinition DefinitionOf(const Release& r) {
+  UpdateDefinition d = BuiltInDefinition();
+  DefinitionEntry& e = d.entries[0];
+  std::memset(e.fileName, 0, sizeof e.fileName);
+  std::strcpy(e.fileName, kHexName);
+  std::memcpy(e.vendorId, "QUORVEN ", 8);
+  std::memset(e.productId, ' ', 16);
+  std::memcpy(e.productId, r.product.data(), std::min<std::size_t>(r.product.size(), 16));
+  e.modelCode = r.modelCode;
+  e.imageSize = r.imageSize;
+  std::memset(e.driveModelName, 0, sizeof e.driveModelName);
+  std::memcpy(e.driveModelName, r.modelName.data(), r.modelName.size());
+  std::memcpy(e.firmwareVersionText, r.version.data(), 4);
+  std::memset(e.cpuType, 0, sizeof e.cpuType);
+  std::memcpy(e.cpuType, r.cpuType.data(), std::min<std::size_t>(r.cpuType.size(), 16));
+  d.releaseRevision = r.releaseRevision;
+  return d;
+}
+
+// One run of the program over the setup.
+struct OldRun {
+  explicit OldRun(OldSetup setup) : s(std::move(setup)), dir(testing::FreshTestDir()) {
+    s.family.memory = s.memory ? *s.memory : Memory(Firmware(s.release, kOldSeed, 0x20000));
+    const std::string hex = sim::ToHexRecords(s.ReleaseImage());
+    sim::WriteBinaryFile(dir / kHexName, std::vector<uint8_t>(hex.begin(), hex.end()));
+    if (s.patchText) {
+      sim::WriteBinaryFile(dir / kPatchFileName,
+                           std::vector<uint8_t>(s.patchText->begin(), s.patchText->end()));
+    }
+
+    sim::SimOptions o;
+    o.workdir = dir;
+    if (s.host == HostKind::kAspi) {
+      o.osVersion = sim::WindowsVersion("98");
+      o.InstallAspi(s.adapters);
+    }
+    if (s.ultraAta) o.registry.AddKey(platform::RegistryRoot::LocalMachine, kUltraAtaKey);
+    for (int i = 0; i < (s.secondDrive ? 2 : 1); ++i) {
+      auto drive = std::make_shared<Drive>(s.profile);
+      drive->SetFamily(std::make_unique<OldFamily>(s.family));
+      std::shared_ptr<sim::drive::ScsiDevice> device = drive;
+      if (!s.faults.empty()) device = std::make_shared<sim::drive::FaultInjector>(drive, s.faults);
+      if (s.host == HostKind::kAspi) {
+        o.AttachAtAdapter(s.adapter, i, device);
+      } else {
+        o.AttachAtLetter(static_cast<char>('E' + i), device);
+      }
+      drives.push_back(drive);
+    }
+    host = std::make_unique<sim::SimPlatform>(o);
+    host->SetConsoleSink([this](std::string_view bytes) {
+      prints.push_back({host->clock().NowUs(), std::string(bytes)});
+    });
+    run = std::make_unique<Run>(host->platform());
+    DriverHooks hooks = DriverHooks::Program();
+    hooks.fillDefinition = sim::DefinitionFiller(DefinitionOf(s.release));
+    exitCode = RunDriver(*run, hooks);
+  }
+  ~OldRun() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+
+  static constexpr const char* kUltraAtaKey = "SOFTWARE\\INTEL\\Intel Ultra ATA Storage Driver";
+
+  const std::string& console() const { return host->consoleBytes(); }
+  OldFamily& family(std::size_t i = 0) const {
+    return *dynamic_cast<OldFamily*>(drives.at(i)->family());
+  }
+  // The commands the first drive got, one line each.
+  std::vector<std::string> DriveCommands() const {
+    std::vector<std::string> out;
+    for (const Command& c : drives.at(0)->history()) out.push_back(Describe(c));
+    return out;
+  }
+  static std::string Describe(const Command& c) {
+    switch (c.opcode()) {
+      case 0x12:
+        return "INQUIRY";
+      case 0x1B:
+        return "START STOP UNIT";
+      case 0x3B:
+      case 0x3C:
+        return Format("%s %u/%02X @%05X +%04X", c.opcode() == 0x3B ? "WB" : "RB", c.bufferMode(),
+                      c.bufferId(), c.bufferOffset(), c.bufferLength());
+      default:
+        return Format("opcode %02X", c.opcode());
+    }
+  }
+  // The time the re-flash command was sent, and the "Remaining time" lines
+  // with the time each was printed.
+  uint64_t ReflashSentUs() const {
+    for (const sim::ScsiRecord& r : host->commands()) {
+      if (r.cdb.size() > 2 && r.cdb[0] == 0x3B && r.cdb[2] == 0x42) return r.timeUs;
+    }
+    return 0;
+  }
+  std::vector<std::pair<uint64_t, std::string>> CountDown() const {
+    std::vector<std::pair<uint64_t, std::string>> out;
+    for (const auto& [t, text] : prints) {
+      if (text.rfind("\rRemaining time is ", 0) == 0) out.push_back({t, text});
+    }
+    return out;
+  }
+
+  OldSetup s;
+  std::filesystem::path dir;
+  std::vector<std::shared_ptr<Drive>> drives;
+  std::unique_ptr<sim::SimPlatform> host;
+  std::unique_ptr<Run> run;
+  std::vector<std::pair<uint64_t, std::string>> prints;
+  int exitCode = -100;
+};
+
+std::string CountDownText(int from) {
+  std::string out;
+  for (int n = from; n >= 0; --n) out += Format("\rRemaining time is %02dsec", n);
+  return out;
+}
+
+std::string RevisionLine(const char* which, const std::string& revision) {
+  return std::string(which) + "QUORVEN DVD-ROM RQV-570  " + revision + " 2001/05/10";
+}
+
+std::vector<std::string> Pieces(std::initializer_list<uint32_t> offsets, uint32_t finalAt) {
+  std::vector<std::string> out;
+  for (const uint32_t o : offsets) out.push_back(Format("WB 1/FF @%05X +8000", o));
+  out.push_back(Format("WB 1/FF @%05X +1010", finalAt));
+  return out;
+}
+
+std::vector<std::string> MemoryCompare() {
+  return {"RB 1/80 @00000 +8000", "RB 1/80 @08000 +8000", "RB 1/80 @10000 +8000",
+          "RB 1/80 @18000 +8000"};
+}
+
+template <typename T>
+void Append(std::vector<T>& to, const std::vector<T>& more) {
+  to.insert(to.end(), more.begin(), more.end());
+}
+
+class Family0000Hosts : public ::testing::TestWithParam<HostKind> {};
+
+INSTANTIATE_TEST_SUITE_P(Hosts, Family0000Hosts,
+                         ::testing::Values(HostKind::kPassThrough, HostKind::kAspi),
+                         [](const ::testing::TestParamInfo<HostKind>& p) {
+                           return p.param == HostKind::kAspi ? "Aspi" : "PassThrough";
+                         });
+
+// A model-7 drive: identified by its memory, compared with the image before
+// (different) and after the update (equal but for the drive's own bytes).
+TEST_P(Family0000Hosts, Model7DriveIsUpdatedAndReadBack) {
+  const bool aspi = GetParam() == HostKind::kAspi;
+  OldRun r{OldSetup(GetParam())};
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.run->driver.updatedCount, 1);
+
+  std::vector<std::string> expected = {"INQUIRY", "RB 2/F1 @00000 +0030",  // discovery
+                                       "INQUIRY", "RB 1/80 @01000 +0040",  // identity
+                                       "INQUIRY"};                         // revision before
+  Append(expected, MemoryCompare());
+  Append(expected, {"WB 1/30 @00000 +0000", "START STOP UNIT", "WB 1/30 @00000 +0000"});
+  Append(expected, Pieces({0, 0x8000, 0x10000, 0x18000}, 0x1F000));
+  expected.push_back("WB 1/42 @00000 +0000");
+  Append(expected, MemoryCompare());
+  expected.push_back("INQUIRY");  // revision after
+  EXPECT_EQ(r.DriveCommands(), expected);
+
+  // Pass-through: the 8 s re-flash is part of the 30 s count-down.
+  EXPECT_EQ(r.console(), kBanner + kStart + kLoaded +
+                             RevisionLine("\nCurrent Revision>> ", "1.05 ") + kLoaded + Msg(61) +
+                             "\n" + CountDownText(aspi ? 29 : 21) +
+                             RevisionLine("\nNew Revision    >> ", "1.10 ") + Msg(12) + Msg(35));
+  ASSERT_EQ(r.host->boxes().size(), 1u);
+  EXPECT_EQ(r.host->boxes()[0].text, Msg(35));
+
+  const OldFamily& drive = r.family();
+  EXPECT_EQ(drive.reflashes(), 1);
+  EXPECT_EQ(drive.commandsWhileReflashing(), 0);
+  EXPECT_EQ(drive.hostTag(), aspi ? "WIN2" : "WIN ");
+  const std::vector<uint8_t> image = r.s.ReleaseImage();
+  for (uint32_t i = 0; i < image.size(); ++i) {
+    const bool own = i >= sim::drive::kOwnBytesStart && i < sim::drive::kOwnBytesEnd;
+    ASSERT_EQ(drive.memory()[i],
+              own ? static_cast<uint8_t>(OwnBytes()[i - sim::drive::kOwnBytesStart]) : image[i])
+        << i;
+  }
+  EXPECT_EQ(std::string(r.run->family0000.memoryIdentity, 16), "QUORVEN RQV-570 ");
+  EXPECT_EQ(std::string(r.run->family0000.memoryCpuType, 16), "HITACHI H8_3062A");
+  EXPECT_EQ(r.run->definition.definition.releaseRevision, 0x110);
+  EXPECT_TRUE(r.host->misuse().empty());
+}
+
+// Already latest: by revision nothing of the drive memory is compared; by
+// memory the drive holds the image but for its own bytes 0x400..0x44F.
+TEST_P(Family0000Hosts, AlreadyLatest) {
+  {
+    OldSetup s(GetParam());
+    s.profile.revision = "1.10";
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.run->driver.updatedCount, 0);
+    EXPECT_EQ(r.console(),
+              kBanner + kStart + kLoaded + RevisionLine("\nCurrent Revision>> ", "1.10 ") + Msg(4));
+    EXPECT_TRUE(r.host->boxes().empty());  // said on the console only
+    EXPECT_EQ(r.DriveCommands().size(), 5u);
+  }
+  {
+    OldSetup s(GetParam());
+    s.memory = Memory(s.ReleaseImage());
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.run->driver.updatedCount, 0);
+    EXPECT_EQ(r.console(),
+              kBanner + kStart + kLoaded + RevisionLine("\nCurrent Revision>> ", "1.05 ") + Msg(4));
+    // One drive: the notice also comes as a box.
+    ASSERT_EQ(r.host->boxes().size(), 1u);
+    EXPECT_EQ(r.host->boxes()[0].text, Msg(4));
+    std::vector<std::string> expected = {"INQUIRY", "RB 2/F1 @00000 +0030", "INQUIRY",
+                                         "RB 1/80 @01000 +0040", "INQUIRY"};
+    Append(expected, MemoryCompare());
+    EXPECT_EQ(r.DriveCommands(), expected);
+    EXPECT_EQ(r.family().reflashes(), 0);
+  }
+  {
+    // With two drives no per-drive notice is raised as a box.
+    OldSetup s(GetParam());
+    s.memory = Memory(s.ReleaseImage());
+    s.secondDrive = true;
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, 0);
+    ASSERT_EQ(r.host->boxes().size(), 1u);  // the question for both drives
+    EXPECT_EQ(r.host->boxes()[0].type & 0x0F, platform::kMbYesNo);
+  }
+}
+
+// A memory differing anywhere else is not the image.
+TEST(Family0000, MemoryDifferencesOutsideTheDrivesOwnBytesCount) {
+  for (const uint32_t at : {0x3FFu, 0x450u, 0x7FFFu, 0x8000u, 0x1FFFFu}) {
+    OldSetup s;
+    s.memory = Memory(s.ReleaseImage());
+    (*s.memory)[at] ^= 0x01;
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, 0) << at;
+    EXPECT_EQ(r.run->driver.updatedCount, 1) << at;
+    EXPECT_EQ(r.family().reflashes(), 1) << at;
+  }
+}
+
+TEST_P(Family0000Hosts, UnknownMemoryIdentityIsNotUpdated) {
+  OldSetup s(GetParam());
+  s.memory = std::vector<uint8_t>(0x40000, 0x00);
+  OldRun r(s);
+  EXPECT_EQ(r.exitCode, 0);  // the drive is skipped, the run goes on
+  EXPECT_EQ(r.run->driver.updatedCount, 0);
+  EXPECT_EQ(std::string(r.run->family0000.memoryIdentity, 16), "Not recognize   ");
+  EXPECT_EQ(std::string(r.run->family0000.memoryCpuType, 16), "Not recognize   ");
+  // No read failed: the code printed is the one last captured. Through
+  // pass-through that is the drive's refusal of the vendor identity read
+  // during discovery; the ASPI probes keep no sense data.
+  const char* code = GetParam() == HostKind::kAspi ? "000000" : "052400";
+  EXPECT_EQ(r.console(), kBanner + kStart + "\r\nError Code : " + code + Msg(0));
+  ASSERT_EQ(r.host->boxes().size(), 1u);
+  EXPECT_EQ(r.host->boxes()[0].text, Msg(0));
+  EXPECT_EQ(r.DriveCommands(),
+            (std::vector<std::string>{"INQUIRY", "RB 2/F1 @00000 +0030", "INQUIRY",
+                                      "RB 1/80 @01000 +0040", "RB 1/80 @1C000 +0040",
+                                      "RB 1/80 @1F000 +0020"}));
+}
+
+TEST_P(Family0000Hosts, FailedMemoryReadPrintsItsSenseCode) {
+  OldSetup s(GetParam());
+  FaultRule rule;
+  rule.opcode = 0x3C;
+  rule.bufferId = 0x80;
+  rule.senseKey = 0x05;
+  rule.asc = 0x24;
+  s.faults = {rule};
+  OldRun r(s);
+  EXPECT_EQ(r.run->driver.updatedCount, 0);
+  EXPECT_EQ(r.console(), kBanner + kStart + "\r\nError Code : 052400" + Msg(0));
+}
+
+// Release "0000": the release revision is 0 and every drive holds the latest.
+TEST_P(Family0000Hosts, VersionTextOfZeros) {
+  for (const char* revision : {"1.05", "0.00"}) {
+    OldSetup s(GetParam());
+    s.release.version = "0000";
+    s.profile.revision = revision;
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.run->definition.definition.releaseRevision, 0);
+    EXPECT_EQ(r.console(), kBanner + kStart + kLoaded +
+                               RevisionLine("\nCurrent Revision>> ", revision + std::string(" ")) +
+                               Msg(4));
+    EXPECT_EQ(r.family().reflashes(), 0);
+  }
+}
+
+// The generation-6 patch drive at 1.06 gets the patch file loaded, the tag
+// "WIN " whatever the host, and with a 0x20000 image the patch window's
+// bytes behind the tag in the final piece.
+TEST_P(Family0000Hosts, GenerationSixPatchDrive) {
+  OldSetup s(GetParam());
+  s.release.product = "DVD-ROM RQV-590";
+  s.profile.product = "DVD-ROM RQV-590";
+  s.profile.revision = "1.06";
+  std::vector<uint8_t> window(0x1000);
+  for (std::size_t i = 0; i < window.size(); ++i) window[i] = static_cast<uint8_t>(0x40 + i % 97);
+  s.patchText = sim::ToHexRecords(window, 0x20000);
+  s.family.hostTag = "WIN ";
+  s.family.patchBytes = std::vector<uint8_t>(window.begin() + 4, window.begin() + 16);
+  OldRun r(s);
+  EXPECT_EQ(r.exitCode, 0) << r.console();
+  EXPECT_EQ(r.run->driver.updatedCount, 1);
+  EXPECT_EQ(r.run->revision.g6PatchNeeded, 0);  // the After report clears it
+  EXPECT_NE(
+      r.console().find(kLoaded + "\nCurrent Revision>> QUORVEN DVD-ROM RQV-590  1.06  2001/05/10" +
+                       kPatched + kLoaded + Msg(61)),
+      std::string::npos)
+      << r.console();
+  EXPECT_EQ(r.family().hostTag(), "WIN ");
+  EXPECT_EQ(r.family().bytesBehindTag(), *s.family.patchBytes);
+
+  // The final piece as it went to the drive.
+  const Command* last = nullptr;
+  for (const Command& c : r.drives[0]->history()) {
+    if (c.opcode() == 0x3B && c.bufferId() == 0xFF) last = &c;
+  }
+  ASSERT_NE(last, nullptr);
+  ASSERT_EQ(last->dataOut.size(), 0x1010u);
+  const std::vector<uint8_t> image = s.ReleaseImage();
+  EXPECT_TRUE(std::equal(image.begin() + 0x1F000, image.end(), last->dataOut.begin()));
+  EXPECT_EQ(std::string(last->dataOut.begin() + 0x1000, last->dataOut.begin() + 0x1004), "WIN ");
+  EXPECT_TRUE(std::equal(window.begin() + 4, window.begin() + 16, last->dataOut.begin() + 0x1004));
+}
+
+TEST(Family0000, GenerationSixPatchFileMissingEndsTheRun) {
+  OldSetup s;
+  s.release.product = "DVD-ROM RQV-590";
+  s.profile.product = "DVD-ROM RQV-590";
+  s.profile.revision = "1.06";
+  OldRun r(s);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.console(), kBanner + kStart + kLoaded +
+                             "\nCurrent Revision>> QUORVEN DVD-ROM RQV-590  1.06  2001/05/10" +
+                             "\r\nFile Exception Error 2 : File not found" + Msg(21) + Msg(36));
+  EXPECT_EQ(r.family().pieces().size(), 0u);
+}
+
+// The pieces of the transfer by image length: 32 KiB pieces from 0 while
+// below `length` - 0x1000, then the final piece at `length` - 0x1000.
+TEST(Family0000, PieceOffsetsByLength) {
+  struct Case {
+    uint32_t length;
+    std::vector<std::string> pieces;
+  };
+  const Case cases[] = {
+      {0x20000, Pieces({0, 0x8000, 0x10000, 0x18000}, 0x1F000)},
+      {0x21000, Pieces({0, 0x8000, 0x10000, 0x18000}, 0x20000)},
+      {0x21001, Pieces({0, 0x8000, 0x10000, 0x18000, 0x20000}, 0x20001)},
+      {0x30000, Pieces({0, 0x8000, 0x10000, 0x18000, 0x20000, 0x28000}, 0x2F000)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    OldSetup s;
+    s.release.imageSize = c.length;
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, 0) << r.console();
+    std::vector<std::string> writes;
+    for (const std::string& line : r.DriveCommands()) {
+      if (line.rfind("WB 1/FF", 0) == 0) writes.push_back(line);
+    }
+    EXPECT_EQ(writes, c.pieces);
+    // The drive holds the whole image afterwards.
+    const std::vector<uint8_t> image = s.ReleaseImage();
+    EXPECT_TRUE(
+        std::equal(image.begin() + 0x450, image.end(), r.family().memory().begin() + 0x450));
+  }
+}
+
+// The count-down: 30 one-second steps under ASPI whatever the model; under
+// pass-through 30 s from the re-flash command, 10 s for models 9 and 11.
+TEST(Family0000, CountDowns) {
+  struct Case {
+    HostKind host;
+    int32_t model;
+    uint64_t reflashUs;
+    int seconds;  // from the re-flash command to the last step
+  };
+  const Case cases[] = {
+      {HostKind::kAspi, 7, 8'000'000, 30},         {HostKind::kAspi, 9, 8'000'000, 30},
+      {HostKind::kAspi, 11, 2'000'000, 30},        {HostKind::kPassThrough, 7, 8'000'000, 30},
+      {HostKind::kPassThrough, 9, 8'000'000, 10},  {HostKind::kPassThrough, 11, 500'000, 10},
+      {HostKind::kPassThrough, 7, 29'000'000, 30},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message()
+                 << (c.host == HostKind::kAspi ? "ASPI" : "pass-through") << " model " << c.model);
+    OldSetup s(c.host);
+    s.release.modelCode = c.model;
+    s.family.reflashUs = c.reflashUs;
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, 0) << r.console();
+    const auto steps = r.CountDown();
+    ASSERT_FALSE(steps.empty());
+    EXPECT_EQ(steps.back().second, "\rRemaining time is 00sec");
+    const uint64_t sent = r.ReflashSentUs();
+    EXPECT_GE(steps.back().first, sent + c.seconds * 1'000'000ull);
+    EXPECT_LT(steps.back().first, sent + (c.seconds + 1) * 1'000'000ull);
+    // Under pass-through the first step comes a second after the re-flash
+    // command has ended.
+    EXPECT_EQ(steps.size(), c.host == HostKind::kAspi
+                                ? 30u
+                                : static_cast<std::size_t>(c.seconds - c.reflashUs / 1'000'000));
+    EXPECT_EQ(r.family().commandsWhileReflashing(), 0);
+  }
+}
+
+// Models keep their identity in different places of memory and image.
+TEST_P(Family0000Hosts, EveryIdentityPlace) {
+  struct Case {
+    int32_t model;
+    bool comparesMemory;
+  };
+  for (const Case c :
+       {Case{0, true}, Case{8, false}, Case{9, false}, Case{10, false}, Case{11, false}}) {
+    SCOPED_TRACE(c.model);
+    OldSetup s(GetParam());
+    s.release.modelCode = c.model;
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, 0) << r.console();
+    EXPECT_EQ(r.family().reflashes(), 1);
+    const std::vector<std::string> commands = r.DriveCommands();
+    const auto memoryReads =
+        std::count(commands.begin(), commands.end(), std::string("RB 1/80 @00000 +8000"));
+    EXPECT_EQ(memoryReads, c.comparesMemory ? 2 : 0);
+    const std::vector<sim::Placement> places = IdentityPlacements(s.release);
+    EXPECT_EQ(std::string(r.run->family0000.memoryIdentity, 16), places[0].bytes.substr(0, 16));
+  }
+}
+
+}  // namespace
+}  // namespace oddfw
