@@ -579,3 +579,73 @@ TEST_P(Family0000Hosts, EveryIdentityPlace) {
 
 }  // namespace
 }  // namespace oddfw
+
+namespace oddfw {
+namespace {
+
+// The ASPI re-flash runs while the count-down shows; the drive gets no other
+// command before it has finished.
+TEST(Family0000, AspiReflashOutcomes) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> adapters;
+    std::optional<std::string> acceptedTag;
+    uint64_t reflashUs;
+    bool hang;  // the drive never answers the re-flash
+    int exitCode;
+    int reflashes;
+  };
+  const Case cases[] = {
+      {"finished within the count-down", {"SCSI HOST"}, {}, 8'000'000, false, 0, 1},
+      {"finished after the count-down", {"SCSI HOST"}, {}, 75'000'000, false, 0, 1},
+      {"refused by the drive", {"SCSI HOST"}, "WIN ", 8'000'000, false, 1, 0},
+      {"never finished", {"SCSI HOST"}, {}, 8'000'000, true, 1, 0},
+      // WRITE BUFFER to the IEEE1394 mapper adapter is polled: the re-flash
+      // has finished when the command returns.
+      {"polled, finished", {"NTMAPHLP"}, {}, 8'000'000, false, 0, 1},
+      {"polled, refused", {"NTMAPHLP"}, "WIN ", 8'000'000, false, 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OldSetup s(HostKind::kAspi);
+    s.adapters = c.adapters;
+    s.family.hostTag = c.acceptedTag;
+    s.family.reflashUs = c.reflashUs;
+    if (c.hang) {
+      FaultRule hang;
+      hang.opcode = 0x3B;
+      hang.bufferId = 0x42;
+      hang.action = FaultAction::kHang;
+      s.faults = {hang};
+    }
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.console();
+    EXPECT_EQ(r.family().reflashes(), c.reflashes);
+    EXPECT_EQ(r.family().commandsWhileReflashing(), 0);
+    const std::string& out = r.console();
+    if (c.exitCode == 0) {
+      const std::string end = RevisionLine("\nNew Revision    >> ", "1.10 ") + Msg(12) + Msg(35);
+      EXPECT_EQ(out.substr(out.size() - std::min(out.size(), end.size())), end);
+      // The drive was read back once the re-flash was over.
+      const std::vector<sim::ScsiRecord>& log = r.host->commands();
+      const uint64_t sent = r.ReflashSentUs();
+      for (const sim::ScsiRecord& record : log) {
+        if (record.timeUs > sent) {
+          EXPECT_GE(record.timeUs, sent + c.reflashUs);
+        }
+      }
+    } else {
+      EXPECT_NE(out.find(Msg(24) + Msg(36)), std::string::npos) << out;
+      // Nothing was sent after the re-flash command.
+      EXPECT_EQ(r.host->commands().back().cdb[2], 0x42);
+    }
+    if (c.hang) {
+      // 30 s of count-down and 60 s more before the re-flash counts as failed.
+      EXPECT_GE(r.CountDown().back().first, r.ReflashSentUs() + 30'000'000);
+      EXPECT_EQ(r.CountDown().size(), 30u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace oddfw
