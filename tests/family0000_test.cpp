@@ -4,6 +4,7 @@
 
 #include "procedures/family0000.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -121,6 +122,8 @@ struct OldSetup {
   std::optional<std::vector<uint8_t>> memory;
   std::optional<std::string> patchText;  // G6PATCH.HEX
   bool secondDrive = false;              // a second drive alike, so no per-drive notices
+  std::vector<std::vector<uint8_t>> perDriveMemory;  // the two drives' memories, when they differ
+  std::vector<FaultRule> secondDriveFaults;          // faults of the second drive alone
 
   explicit OldSetup(HostKind kind = HostKind::kPassThrough) : host(kind) {
     profile.vendor = "QUORVEN";
@@ -174,9 +177,12 @@ struct OldRun {
     if (s.ultraAta) o.registry.AddKey(platform::RegistryRoot::LocalMachine, kUltraAtaKey);
     for (int i = 0; i < (s.secondDrive ? 2 : 1); ++i) {
       auto drive = std::make_shared<Drive>(s.profile);
-      drive->SetFamily(std::make_unique<OldFamily>(s.family));
+      OldFamilyOptions family = s.family;
+      if (!s.perDriveMemory.empty()) family.memory = s.perDriveMemory.at(i);
+      drive->SetFamily(std::make_unique<OldFamily>(family));
       std::shared_ptr<sim::drive::ScsiDevice> device = drive;
-      if (!s.faults.empty()) device = std::make_shared<sim::drive::FaultInjector>(drive, s.faults);
+      const std::vector<FaultRule>& faults = i == 0 ? s.faults : s.secondDriveFaults;
+      if (!faults.empty()) device = std::make_shared<sim::drive::FaultInjector>(drive, faults);
       if (s.host == HostKind::kAspi) {
         o.AttachAtAdapter(s.adapter, i, device);
       } else {
@@ -451,11 +457,10 @@ TEST_P(Family0000Hosts, GenerationSixPatchDrive) {
   EXPECT_EQ(r.exitCode, 0) << r.console();
   EXPECT_EQ(r.run->driver.updatedCount, 1);
   EXPECT_EQ(r.run->revision.g6PatchNeeded, 0);  // the After report clears it
-  EXPECT_NE(
-      r.console().find(kLoaded + "\nCurrent Revision>> QUORVEN DVD-ROM RQV-590  1.06  2001/05/10" +
-                       kPatched + kLoaded + Msg(61)),
-      std::string::npos)
-      << r.console();
+  EXPECT_THAT(r.console(), ::testing::HasSubstr(
+                               kStart + kLoaded +
+                               "\nCurrent Revision>> QUORVEN DVD-ROM RQV-590  1.06  2001/05/10" +
+                               kPatched + kLoaded + Msg(61)));
   EXPECT_EQ(r.family().hostTag(), "WIN ");
   EXPECT_EQ(r.family().bytesBehindTag(), *s.family.patchBytes);
 
@@ -622,10 +627,11 @@ TEST(Family0000, AspiReflashOutcomes) {
     EXPECT_EQ(r.exitCode, c.exitCode) << r.console();
     EXPECT_EQ(r.family().reflashes(), c.reflashes);
     EXPECT_EQ(r.family().commandsWhileReflashing(), 0);
+    EXPECT_TRUE(r.host->misuse().empty());
     const std::string& out = r.console();
     if (c.exitCode == 0) {
       const std::string end = RevisionLine("\nNew Revision    >> ", "1.10 ") + Msg(12) + Msg(35);
-      EXPECT_EQ(out.substr(out.size() - std::min(out.size(), end.size())), end);
+      EXPECT_THAT(out, ::testing::EndsWith(end));
       // The drive was read back once the re-flash was over.
       const std::vector<sim::ScsiRecord>& log = r.host->commands();
       const uint64_t sent = r.ReflashSentUs();
@@ -635,7 +641,7 @@ TEST(Family0000, AspiReflashOutcomes) {
         }
       }
     } else {
-      EXPECT_NE(out.find(Msg(24) + Msg(36)), std::string::npos) << out;
+      EXPECT_THAT(out, ::testing::HasSubstr(Msg(24) + Msg(36)));
       // Nothing was sent after the re-flash command.
       EXPECT_EQ(r.host->commands().back().cdb[2], 0x42);
     }
@@ -644,6 +650,273 @@ TEST(Family0000, AspiReflashOutcomes) {
       EXPECT_GE(r.CountDown().back().first, r.ReflashSentUs() + 30'000'000);
       EXPECT_EQ(r.CountDown().size(), 30u);
     }
+  }
+}
+
+}  // namespace
+}  // namespace oddfw
+
+namespace oddfw {
+namespace {
+
+std::string Replaced(std::string text, std::size_t at, const std::string& with) {
+  text.replace(at, with.size(), with);
+  return text;
+}
+
+std::vector<uint8_t> WithBytes(std::vector<uint8_t> image, uint32_t at, const std::string& bytes) {
+  std::copy(bytes.begin(), bytes.end(), image.begin() + at);
+  return image;
+}
+
+// A refused check ends the run before anything is written to the drive.
+TEST(Family0000, RefusedChecksEndTheRun) {
+  const Release release;
+  struct Case {
+    const char* what;
+    int32_t model;
+    std::optional<std::vector<uint8_t>> memory;  // default: the old firmware
+    std::optional<std::vector<uint8_t>> image;   // default: the release's image
+    std::string product;                         // the drive's INQUIRY product
+    int message;
+  };
+  const std::vector<uint8_t> image = Firmware(release, kNewSeed, 0x20000);
+  const std::vector<uint8_t> old = Memory(Firmware(release, kOldSeed, 0x20000));
+  Release model9 = release;
+  model9.modelCode = 9;
+  const Case cases[] = {
+      {"another drive model in memory",
+       7,
+       WithBytes(old, 0x1000, "QUORVEN RQV-580 "),
+       {},
+       "DVD-ROM RQV-570",
+       64},
+      {"another CPU in memory",
+       7,
+       WithBytes(old, 0x1010, "HITACHI H8_3062R"),
+       {},
+       "DVD-ROM RQV-570",
+       65},
+      {"another drive model in the image",
+       7,
+       {},
+       WithBytes(image, 0x1000, "QUORVEN RQV-580 "),
+       "DVD-ROM RQV-570",
+       64},
+      {"another CPU in the image",
+       7,
+       {},
+       WithBytes(image, 0x1010, "HITACHI H8_3062R"),
+       "DVD-ROM RQV-570",
+       40},
+      {"model 9 drive with the third identity",
+       9,
+       WithBytes(Memory(Firmware(model9, kOldSeed, 0x20000)), 0x1F000, Bytes(kIdentityPatternC)),
+       {},
+       "DVD-ROM RQV-570",
+       64},
+      {"model 9 image with model 11's identity",
+       9,
+       {},
+       WithBytes(Firmware(model9, kNewSeed, 0x20000), 0x1F000, Bytes(kIdentityPatternB)),
+       "DVD-ROM RQV-570",
+       64},
+      // Every release takes this drive by its identity: its product is not
+      // the release's.
+      {"another product", 7, {}, {}, "BD-RW   MHT-860", 49},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    OldSetup s;
+    s.release.modelCode = c.model;
+    s.memory = c.memory;
+    s.image = c.image;
+    s.profile.product = c.product;
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, 1);
+    const std::string product = Replaced("DVD-ROM RQV-570 ", 0, c.product);
+    EXPECT_EQ(r.console(), kBanner + kStart + kLoaded + "\nCurrent Revision>> QUORVEN " + product +
+                               " 1.05  2001/05/10" + Msg(c.message) + Msg(36));
+    EXPECT_TRUE(r.family().pieces().empty());
+    EXPECT_FALSE(r.family().updateMode());
+  }
+}
+
+// Only the drive's identity decides the memory checks: model 10 compares 12
+// characters of the CPU type, the others the length of the release's text.
+TEST(Family0000, CpuTypeComparedOverItsLength) {
+  struct Case {
+    int32_t model;
+    std::string memoryCpu;  // what the drive memory holds
+    bool updated;
+  };
+  const Case cases[] = {
+      {10, "HITACHI H8_3XXX", true},
+      {10, "HITACHI H8_X062", false},
+      {7, "HITACHI H8_3062R", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model);
+    OldSetup s;
+    s.release.modelCode = c.model;
+    const uint32_t cpuAt = c.model == 10 ? 0x1C020 : 0x1010;
+    s.memory = WithBytes(Memory(Firmware(s.release, kOldSeed, 0x20000)), cpuAt, c.memoryCpu);
+    OldRun r(s);
+    EXPECT_EQ(r.family().reflashes(), c.updated ? 1 : 0) << r.console();
+    EXPECT_EQ(r.exitCode, c.updated ? 0 : 1);
+  }
+}
+
+// Failures once the drive is being changed.
+TEST(Family0000, UpdateFailures) {
+  struct Case {
+    const char* what;
+    HostKind host;
+    FaultRule rule;
+    std::string ending;  // the console's last lines
+    int exitCode;
+    int32_t updated;
+  };
+  FaultRule updateMode;
+  updateMode.opcode = 0x3B;
+  updateMode.bufferId = 0x30;
+  FaultRule data = updateMode;
+  data.bufferId = 0xFF;
+  data.senseKey = 0x05;
+  data.asc = 0x21;
+  data.ascq = 0x01;
+  FaultRule reflash = updateMode;
+  reflash.bufferId = 0x42;
+  // A drive that takes a piece and drops it: the read-back finds the hole.
+  FaultRule lost = data;
+  lost.status = 0x00;
+  lost.hasSense = false;
+  lost.times = 1;
+  FaultRule stop;
+  stop.opcode = 0x1B;
+  const Case cases[] = {
+      // The transport's own result: 2 through pass-through goes on with the
+      // next drive, -1 through ASPI ends the run.
+      {"update mode refused", HostKind::kPassThrough, updateMode, Msg(22), 0, 0},
+      {"update mode refused", HostKind::kAspi, updateMode, Msg(22) + Msg(36), 1, 0},
+      {"image data refused", HostKind::kPassThrough, data,
+       "\nSense Code : 05-21-01" + Msg(23) + Msg(36), 1, 0},
+      {"image data refused", HostKind::kAspi, data, "\nSense Code : 05-21-01" + Msg(23) + Msg(36),
+       1, 0},
+      {"re-flash refused", HostKind::kPassThrough, reflash, Msg(24), 0, 0},
+      {"piece lost", HostKind::kPassThrough, lost, Msg(25), 0, 0},
+      {"piece lost", HostKind::kAspi, lost, Msg(25), 0, 0},
+      // A failed START STOP UNIT changes nothing.
+      {"stop refused", HostKind::kPassThrough, stop, Msg(12) + Msg(35), 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.what << (c.host == HostKind::kAspi ? " (ASPI)" : ""));
+    OldSetup s(c.host);
+    s.faults = {c.rule};
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, c.exitCode);
+    EXPECT_EQ(r.run->driver.updatedCount, c.updated);
+    const std::string& out = r.console();
+    EXPECT_THAT(out, ::testing::EndsWith(c.ending));
+  }
+}
+
+// "WIN2" with the Intel IDE driver; "WIN " for generation-6 patch drives and
+// pass-through hosts; "WIN2" for ASPI hosts.
+TEST(Family0000, HostTagRule) {
+  struct Case {
+    HostKind host;
+    bool intel;
+    bool generation6;
+    const char* tag;
+  };
+  const Case cases[] = {
+      {HostKind::kPassThrough, false, false, "WIN "}, {HostKind::kAspi, false, false, "WIN2"},
+      {HostKind::kPassThrough, true, false, "WIN2"},  {HostKind::kAspi, true, false, "WIN2"},
+      {HostKind::kPassThrough, false, true, "WIN "},  {HostKind::kAspi, false, true, "WIN "},
+      {HostKind::kPassThrough, true, true, "WIN2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << (c.host == HostKind::kAspi ? "ASPI" : "pass-through")
+                                      << (c.intel ? " Intel" : "") << (c.generation6 ? " G6" : ""));
+    OldSetup s(c.host);
+    if (c.intel && c.host == HostKind::kAspi) s.adapters = {"intelata"};
+    s.ultraAta = c.intel && c.host == HostKind::kPassThrough;
+    if (c.generation6) {
+      s.release.product = "DVD-ROM RQV-590";
+      s.profile.product = "DVD-ROM RQV-590";
+      s.profile.revision = "1.06";
+      s.patchText = ":00000001FF\r\n";
+    }
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, 0) << r.console();
+    EXPECT_EQ(r.family().hostTag(), c.tag);
+    EXPECT_EQ(std::string(r.run->family0000.hostTag, 4), c.tag);
+  }
+}
+
+// An image as long as the image buffer would send its final piece 16 bytes
+// past it: refused before the drive is touched.
+TEST(Family0000, ImageFillingTheImageBufferIsRefused) {
+  OldSetup s(HostKind::kAspi);
+  s.release.imageSize = 0x200000;  // the ASPI host's image buffer
+  s.image = Firmware(s.release, kNewSeed, 0x20000);
+  OldRun r(s);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_THAT(r.console(),
+              ::testing::EndsWith(kLoaded + "\r\nThe firmware image does not fit the transfer." +
+                                  Msg(20) + Msg(36)));
+  EXPECT_FALSE(r.family().updateMode());
+  for (const std::string& line : r.DriveCommands())
+    EXPECT_EQ(line.rfind("WB", 0), std::string::npos);
+}
+
+// Model-9 releases older than 1.08 are not installed through ASPI.
+TEST(Family0000, OldModel9ReleasesNeedPassThrough) {
+  for (const HostKind host : {HostKind::kAspi, HostKind::kPassThrough}) {
+    OldSetup s(host);
+    s.release.modelCode = 9;
+    s.release.version = "1.07";
+    s.release.releaseRevision = 0x107;
+    OldRun r(s);
+    if (host == HostKind::kAspi) {
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_EQ(r.console(), kBanner + Msg(63));
+      EXPECT_TRUE(r.drives[0]->history().size() == 2u);  // discovery's probes only
+    } else {
+      EXPECT_EQ(r.exitCode, 0);
+      EXPECT_EQ(r.family().reflashes(), 1);
+    }
+  }
+}
+
+// A drive that could not be identified is not updated, whatever the failure
+// of its INQUIRY: the identity read from the drive before must not stand in
+// for its own.
+TEST(Family0000, UnidentifiedDriveIsSkipped) {
+  for (const HostKind host : {HostKind::kPassThrough, HostKind::kAspi}) {
+    SCOPED_TRACE(host == HostKind::kAspi ? "ASPI" : "pass-through");
+    OldSetup s(host);
+    s.secondDrive = true;
+    // The second drive's memory says another CPU: it must never get this image.
+    s.memory =
+        WithBytes(Memory(Firmware(s.release, kOldSeed, 0x20000)), 0x1010, "HITACHI H8_3062R");
+    s.perDriveMemory = {Memory(Firmware(s.release, kOldSeed, 0x20000)), *s.memory};
+    FaultRule inquiry;
+    inquiry.opcode = 0x12;
+    inquiry.nth = 3;  // after discovery's INQUIRY and vendor identity read
+    inquiry.senseKey = 0x02;
+    inquiry.asc = 0x04;
+    inquiry.ascq = 0x01;
+    s.secondDriveFaults = {inquiry};
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, 0) << r.console();
+    EXPECT_EQ(r.run->driver.updatedCount, 1);
+    EXPECT_EQ(r.family(0).reflashes(), 1);
+    EXPECT_EQ(r.family(1).reflashes(), 0);
+    EXPECT_TRUE(r.family(1).pieces().empty());
+    EXPECT_THAT(r.console(), ::testing::EndsWith("\r\nStart updating the device No.2." + Msg(9) +
+                                                 "\r\n1drive(s) have been updated successfully."));
   }
 }
 

@@ -294,7 +294,10 @@ int32_t ReflashAndWait(Run& run) {
 }  // namespace
 
 int32_t UpdateFamily0000(Run& run) {
-  if (PrepareFamily0000(run) == -1) return 1;
+  // A drive that was not identified is left alone, also when its INQUIRY
+  // failed with another code than -1: the identity in memory would still be
+  // the one read from the drive before.
+  if (PrepareFamily0000(run) != 0) return 1;
   if (LoadHexImage(run) != 0) {
     ShowMessage(run, 20, ConsoleOnly);
     return -1;
