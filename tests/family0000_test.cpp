@@ -41,6 +41,7 @@ const std::string kBanner = "\n/// ODD Firmware Update Utility Ver2.59B\n";
 const std::string kStart = "\r\nStart updating the device No.1.";
 const std::string kLoaded = "\r\nF/W file load success.";
 const std::string kPatched = "\r\nG6 Patch load success.";
+const std::string kStart2 = "\r\nStart updating the device No.2.";
 constexpr const char* kHexName = "RQV570.HEX";
 constexpr uint32_t kOldSeed = 7;  // the firmware the drive runs
 constexpr uint32_t kNewSeed = 8;  // the release's
@@ -917,6 +918,63 @@ TEST(Family0000, UnidentifiedDriveIsSkipped) {
     EXPECT_TRUE(r.family(1).pieces().empty());
     EXPECT_THAT(r.console(), ::testing::EndsWith("\r\nStart updating the device No.2." + Msg(9) +
                                                  "\r\n1drive(s) have been updated successfully."));
+  }
+}
+
+// The example scenarios of this family, run as oddfw-sim runs them.
+TEST(Family0000, ExampleScenarios) {
+  struct Case {
+    const char* name;
+    int exitCode;
+    std::vector<int> reflashes;  // per drive
+    std::vector<std::string> lines;
+    const char* hostTag;  // of the first drive; "" when it got none
+  };
+  const Case cases[] = {
+      {"xp-old-drive-update",
+       0,
+       {1},
+       {RevisionLine("\nNew Revision    >> ", "1.10 "), Msg(12) + Msg(35)},
+       "WIN "},
+      {"win98-old-already-latest", 0, {0, 0}, {Msg(4) + kStart2, "2001/09/20" + Msg(4)}, ""},
+      {"win98-old-g6-patch",
+       0,
+       {1},
+       {kPatched, CountDownText(29), "RQV-590  1.10  2002/03/14" + Msg(12)},
+       "WIN "},
+      {"xp-old-model9", 0, {1}, {"\rRemaining time is 03sec", "RQV-900  1.08  2004/02/11"}, "WIN "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Scenario scenario =
+        sim::LoadScenario(std::string(ODDFW_SOURCE_DIR) + "/scenarios/" + c.name + ".json");
+    const std::filesystem::path dir = testing::FreshTestDir();
+    scenario.options.workdir = dir;
+    sim::WriteScenarioFiles(scenario, dir);
+    sim::SimPlatform host(scenario.options);
+    oddfw::Run run(host.platform());
+    DriverHooks hooks = DriverHooks::Program();
+    ASSERT_TRUE(scenario.definition.has_value());
+    hooks.fillDefinition = sim::DefinitionFiller(*scenario.definition);
+    EXPECT_EQ(RunDriver(run, hooks), c.exitCode);
+    for (const std::string& line : c.lines) {
+      EXPECT_THAT(host.consoleBytes(), ::testing::HasSubstr(line));
+    }
+    ASSERT_EQ(scenario.options.drives.size(), c.reflashes.size());
+    for (std::size_t i = 0; i < c.reflashes.size(); ++i) {
+      auto drive = std::dynamic_pointer_cast<Drive>(scenario.options.drives[i].device);
+      ASSERT_NE(drive, nullptr);
+      const auto* family = dynamic_cast<OldFamily*>(drive->family());
+      ASSERT_NE(family, nullptr);
+      EXPECT_EQ(family->reflashes(), c.reflashes[i]) << i;
+      EXPECT_EQ(family->commandsWhileReflashing(), 0);
+      if (i == 0) {
+        EXPECT_EQ(family->hostTag(), c.hostTag);
+      }
+    }
+    EXPECT_TRUE(host.misuse().empty());
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
   }
 }
 
