@@ -633,18 +633,24 @@ TEST(Family0000, AspiReflashOutcomes) {
     if (c.exitCode == 0) {
       const std::string end = RevisionLine("\nNew Revision    >> ", "1.10 ") + Msg(12) + Msg(35);
       EXPECT_THAT(out, ::testing::EndsWith(end));
-      // The drive was read back once the re-flash was over.
-      const std::vector<sim::ScsiRecord>& log = r.host->commands();
+      // The drive was read back once the re-flash was over, and without
+      // waiting longer than the count-down, or the re-flash if it took
+      // longer (seen within a second), and the 2 s pause.
       const uint64_t sent = r.ReflashSentUs();
-      for (const sim::ScsiRecord& record : log) {
-        if (record.timeUs > sent) {
-          EXPECT_GE(record.timeUs, sent + c.reflashUs);
-        }
+      uint64_t next = 0;
+      for (const sim::ScsiRecord& record : r.host->commands()) {
+        if (record.timeUs > sent && next == 0) next = record.timeUs;
       }
+      EXPECT_GE(next, sent + c.reflashUs);
+      EXPECT_LT(next, sent + std::max<uint64_t>(30'000'000, c.reflashUs + 1'000'000) + 2'100'000);
     } else {
       EXPECT_THAT(out, ::testing::HasSubstr(Msg(24) + Msg(36)));
-      // Nothing was sent after the re-flash command.
+      // Nothing was sent after the re-flash command; a refusal the drive has
+      // reported ends the wait with the count-down.
       EXPECT_EQ(r.host->commands().back().cdb[2], 0x42);
+      if (!c.hang) {
+        EXPECT_LT(r.prints.back().first, r.ReflashSentUs() + 31'000'000);
+      }
     }
     if (c.hang) {
       // 30 s of count-down and 60 s more before the re-flash counts as failed.
@@ -856,20 +862,37 @@ TEST(Family0000, HostTagRule) {
   }
 }
 
-// An image as long as the image buffer would send its final piece 16 bytes
-// past it: refused before the drive is touched.
-TEST(Family0000, ImageFillingTheImageBufferIsRefused) {
-  OldSetup s(HostKind::kAspi);
-  s.release.imageSize = 0x200000;  // the ASPI host's image buffer
-  s.image = Firmware(s.release, kNewSeed, 0x20000);
-  OldRun r(s);
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_THAT(r.console(),
-              ::testing::EndsWith(kLoaded + "\r\nThe firmware image does not fit the transfer." +
-                                  Msg(20) + Msg(36)));
-  EXPECT_FALSE(r.family().updateMode());
-  for (const std::string& line : r.DriveCommands())
-    EXPECT_EQ(line.rfind("WB", 0), std::string::npos);
+// Image lengths the transfer cannot use are refused before the drive is
+// touched: one as long as the ASPI host's image buffer would send its final
+// piece 16 bytes past it; one shorter than the final piece's 4 KiB or longer
+// than the staging buffer is not even loaded.
+TEST(Family0000, UnusableImageLengthsAreRefused) {
+  struct Case {
+    HostKind host;
+    uint32_t length;
+    std::string ending;
+  };
+  const Case cases[] = {
+      {HostKind::kAspi, 0x200000,
+       kLoaded + "\r\nThe firmware image does not fit the transfer." + Msg(20) + Msg(36)},
+      {HostKind::kPassThrough, 0xFFF,
+       kStart + "\r\nImage length 0xFFF is not valid for a HEX image." + Msg(20) + Msg(36)},
+      {HostKind::kPassThrough, 0x200001,
+       kStart + "\r\nImage length 0x200001 is not valid for a HEX image." + Msg(20) + Msg(36)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    OldSetup s(c.host);
+    s.release.imageSize = c.length;
+    s.image = Firmware(s.release, kNewSeed, 0x20000);
+    OldRun r(s);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_THAT(r.console(), ::testing::EndsWith(c.ending));
+    EXPECT_FALSE(r.family().updateMode());
+    for (const std::string& line : r.DriveCommands()) {
+      EXPECT_EQ(line.rfind("WB", 0), std::string::npos) << line;
+    }
+  }
 }
 
 // Model-9 releases older than 1.08 are not installed through ASPI.
