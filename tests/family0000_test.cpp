@@ -108,7 +108,7 @@ std::vector<uint8_t> Memory(std::vector<uint8_t> firmware) {
 
 enum class HostKind { kPassThrough, kAspi };
 
-// Everything a run is made of; tests change what they need before Start.
+// Everything a run is made of; tests change what they need before the run.
 struct OldSetup {
   Release release;
   HostKind host = HostKind::kPassThrough;
@@ -583,12 +583,6 @@ TEST_P(Family0000Hosts, EveryIdentityPlace) {
   }
 }
 
-}  // namespace
-}  // namespace oddfw
-
-namespace oddfw {
-namespace {
-
 // The ASPI re-flash runs while the count-down shows; the drive gets no other
 // command before it has finished.
 TEST(Family0000, AspiReflashOutcomes) {
@@ -659,12 +653,6 @@ TEST(Family0000, AspiReflashOutcomes) {
     }
   }
 }
-
-}  // namespace
-}  // namespace oddfw
-
-namespace oddfw {
-namespace {
 
 std::string Replaced(std::string text, std::size_t at, const std::string& with) {
   text.replace(at, with.size(), with);
@@ -749,8 +737,8 @@ TEST(Family0000, RefusedChecksEndTheRun) {
   }
 }
 
-// Only the drive's identity decides the memory checks: model 10 compares 12
-// characters of the CPU type, the others the length of the release's text.
+// The CPU type in drive memory is compared over 12 characters for model 10,
+// over the length of the release's text for the others.
 TEST(Family0000, CpuTypeComparedOverItsLength) {
   struct Case {
     int32_t model;
