@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "sim/image_builder.h"
 #include "sim/scenario.h"
 
 namespace oddfw::sim::scenario_json {
@@ -36,5 +37,14 @@ uint32_t GetNumber(const json& object, const std::string& key, const std::string
 // A text of at most `width` characters.
 std::string GetText(const json& object, const std::string& key, std::size_t width,
                     const std::string& where);
+
+// Bytes given as {"text": ...}, {"hex": "8E 01 F3"} or {"pattern": ...}, one
+// of the 16-byte identity patterns of the oldest drives ("identityA",
+// "identityB", "identityC") or their CPU-type pattern ("cpuType").
+std::string ParseBytes(const json& p, const std::string& where);
+
+// An image described by the keys of a scenario file's "image", starting
+// from `base`.
+ImageSpec ParseImageSpec(const json& m, ImageSpec base, const std::string& where);
 
 }  // namespace oddfw::sim::scenario_json

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "app/run.h"
+#include "procedures/family0000.h"
 #include "sim/hex_writer.h"
 #include "sim/image_builder.h"
 #include "sim/scenario.h"
@@ -40,11 +41,93 @@ std::string GetText(const json& object, const std::string& key, std::size_t widt
   return text;
 }
 
+std::string ParseBytes(const json& p, const std::string& where) {
+  if (!p.is_object() || p.contains("text") + p.contains("hex") + p.contains("pattern") != 1) {
+    throw ScenarioError(where + ": give \"text\", \"hex\" or \"pattern\"");
+  }
+  if (p.contains("text")) return Get<std::string>(p, "text", where);
+  if (p.contains("pattern")) {
+    const std::string name = Get<std::string>(p, "pattern", where);
+    const uint8_t* pattern = name == "identityA"   ? kIdentityPatternA
+                             : name == "identityB" ? kIdentityPatternB
+                             : name == "identityC" ? kIdentityPatternC
+                             : name == "cpuType"   ? kCpuTypePattern
+                                                   : nullptr;
+    if (pattern == nullptr) {
+      throw ScenarioError(where +
+                          ".pattern: \"identityA\", \"identityB\", \"identityC\" or "
+                          "\"cpuType\"");
+    }
+    return std::string(reinterpret_cast<const char*>(pattern), 16);
+  }
+  std::string bytes;
+  const std::string hex = Get<std::string>(p, "hex", where);
+  for (std::size_t i = 0; i < hex.size();) {
+    if (hex[i] == ' ') {
+      ++i;
+      continue;
+    }
+    char* end = nullptr;
+    const std::string pair = hex.substr(i, 2);
+    const long value = std::strtol(pair.c_str(), &end, 16);
+    if (pair.size() != 2 || *end != '\0') throw ScenarioError(where + ".hex: expected byte pairs");
+    bytes += static_cast<char>(value);
+    i += 2;
+  }
+  return bytes;
+}
+
+ImageSpec ParseImageSpec(const json& m, ImageSpec base, const std::string& where) {
+  CheckKeys(
+      m,
+      {"vendorId", "productId", "revisionText", "hardwareRevision", "signature", "normalModelName",
+       "partKind", "dateText", "kernelRevisionText", "size", "seed", "header", "placements"},
+      where);
+  ImageSpec spec = std::move(base);
+  if (m.contains("vendorId")) spec.vendorId = Get<std::string>(m, "vendorId", where);
+  if (m.contains("productId")) spec.productId = Get<std::string>(m, "productId", where);
+  if (m.contains("revisionText")) spec.revisionText = Get<std::string>(m, "revisionText", where);
+  if (m.contains("hardwareRevision")) {
+    spec.hardwareRevision = Get<std::string>(m, "hardwareRevision", where);
+  }
+  if (m.contains("signature")) spec.signature = Get<std::string>(m, "signature", where);
+  if (m.contains("normalModelName")) {
+    spec.normalModelName = Get<std::string>(m, "normalModelName", where);
+  }
+  if (m.contains("partKind")) {
+    const std::string kind = GetText(m, "partKind", 1, where);
+    spec.partKind = kind.empty() ? '\0' : kind[0];
+  }
+  if (m.contains("dateText")) spec.dateText = Get<std::string>(m, "dateText", where);
+  if (m.contains("kernelRevisionText")) {
+    spec.kernelRevisionText = Get<std::string>(m, "kernelRevisionText", where);
+  }
+  if (m.contains("size")) spec.size = GetNumber(m, "size", where);
+  if (m.contains("seed")) spec.seed = GetNumber(m, "seed", where);
+  if (m.contains("header")) spec.header = Get<bool>(m, "header", where);
+  if (m.contains("placements")) {
+    const json& list = m["placements"];
+    if (!list.is_array()) throw ScenarioError(where + ".placements: expected an array");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const std::string at = where + ".placements[" + std::to_string(i) + "]";
+      CheckKeys(list[i], {"offset", "text", "hex", "pattern"}, at);
+      spec.placements.push_back({GetNumber(list[i], "offset", at), ParseBytes(list[i], at)});
+    }
+  }
+  return spec;
+}
+
 }  // namespace scenario_json
 
 namespace {
 
 using namespace scenario_json;
+
+ImageSpec ParseImage(const json& m, bool header, const std::string& where) {
+  ImageSpec base;
+  base.header = header;
+  return ParseImageSpec(m, base, where);
+}
 
 // Copies a text into a fixed field: padded with spaces (identification
 // texts) or with zero bytes (the others).
@@ -98,70 +181,6 @@ DefinitionEntry ParseEntry(const json& e, const DefinitionEntry& base, const std
   }
   if (e.contains("cpuType")) SetField(entry.cpuType, GetText(e, "cpuType", 16, where), false);
   return entry;
-}
-
-// Bytes given as text or as hexadecimal pairs ("8E 01 F3").
-std::string ParseBytes(const json& p, const std::string& where) {
-  if (p.contains("text") == p.contains("hex")) {
-    throw ScenarioError(where + ": give \"text\" or \"hex\"");
-  }
-  if (p.contains("text")) return Get<std::string>(p, "text", where);
-  std::string bytes;
-  const std::string hex = Get<std::string>(p, "hex", where);
-  for (std::size_t i = 0; i < hex.size();) {
-    if (hex[i] == ' ') {
-      ++i;
-      continue;
-    }
-    char* end = nullptr;
-    const std::string pair = hex.substr(i, 2);
-    const long value = std::strtol(pair.c_str(), &end, 16);
-    if (pair.size() != 2 || *end != '\0') throw ScenarioError(where + ".hex: expected byte pairs");
-    bytes += static_cast<char>(value);
-    i += 2;
-  }
-  return bytes;
-}
-
-ImageSpec ParseImage(const json& m, bool header, const std::string& where) {
-  CheckKeys(
-      m,
-      {"vendorId", "productId", "revisionText", "hardwareRevision", "signature", "normalModelName",
-       "partKind", "dateText", "kernelRevisionText", "size", "seed", "header", "placements"},
-      where);
-  ImageSpec spec;
-  spec.header = header;
-  if (m.contains("vendorId")) spec.vendorId = Get<std::string>(m, "vendorId", where);
-  if (m.contains("productId")) spec.productId = Get<std::string>(m, "productId", where);
-  if (m.contains("revisionText")) spec.revisionText = Get<std::string>(m, "revisionText", where);
-  if (m.contains("hardwareRevision")) {
-    spec.hardwareRevision = Get<std::string>(m, "hardwareRevision", where);
-  }
-  if (m.contains("signature")) spec.signature = Get<std::string>(m, "signature", where);
-  if (m.contains("normalModelName")) {
-    spec.normalModelName = Get<std::string>(m, "normalModelName", where);
-  }
-  if (m.contains("partKind")) {
-    const std::string kind = GetText(m, "partKind", 1, where);
-    spec.partKind = kind.empty() ? '\0' : kind[0];
-  }
-  if (m.contains("dateText")) spec.dateText = Get<std::string>(m, "dateText", where);
-  if (m.contains("kernelRevisionText")) {
-    spec.kernelRevisionText = Get<std::string>(m, "kernelRevisionText", where);
-  }
-  if (m.contains("size")) spec.size = GetNumber(m, "size", where);
-  if (m.contains("seed")) spec.seed = GetNumber(m, "seed", where);
-  if (m.contains("header")) spec.header = Get<bool>(m, "header", where);
-  if (m.contains("placements")) {
-    const json& list = m["placements"];
-    if (!list.is_array()) throw ScenarioError(where + ".placements: expected an array");
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const std::string at = where + ".placements[" + std::to_string(i) + "]";
-      CheckKeys(list[i], {"offset", "text", "hex"}, at);
-      spec.placements.push_back({GetNumber(list[i], "offset", at), ParseBytes(list[i], at)});
-    }
-  }
-  return spec;
 }
 
 std::vector<uint8_t> Build(const ImageSpec& spec, const std::string& where) {

@@ -1,6 +1,7 @@
 #include "sim/drive/families.h"
 
 #include "sim/drive/dvd_family.h"
+#include "sim/drive/old_family.h"
 
 namespace oddfw::sim::drive {
 
@@ -15,6 +16,7 @@ std::span<const FamilyKind> FamilyKinds() {
        [](const nlohmann::ordered_json& options, Drive& drive) -> std::unique_ptr<FamilyBehaviour> {
          return std::make_unique<DvdFamily>(drive, ParseDvdOptions(options));
        }},
+      {"old", MakeOldFamily},
   };
   return kKinds;
 }

@@ -240,8 +240,11 @@ int32_t ReflashAndWait(Run& run) {
     run.transport.asyncSubmit = true;
     BeginTiming(run);
     int32_t result = StartReflash(run);
+    // A command that went through polled mode (WRITE BUFFER to the IEEE1394
+    // mapper adapter), or was never submitted, is over already: its result
+    // is the re-flash's, and there is nothing left to wait for.
+    bool finished = !AsyncCommandPending(run);
     PrintText(run, "\n");
-    bool finished = false;
     auto check = [&] {
       if (finished) return;
       const int32_t state = CheckAsyncCompletion(run);
@@ -261,6 +264,9 @@ int32_t ReflashAndWait(Run& run) {
       check();
       if (!finished) run.os.clock.Sleep(1000);
     }
+    // CheckAsyncCompletion clears the flag; where it never ran (a polled or
+    // failed submission) the next command must still wait for its answer.
+    run.transport.asyncSubmit = false;
     EndTiming(run);
     if (!finished && result == 0) result = -1;
     return result;
@@ -288,7 +294,10 @@ int32_t ReflashAndWait(Run& run) {
 }  // namespace
 
 int32_t UpdateFamily0000(Run& run) {
-  if (PrepareFamily0000(run) == -1) return 1;
+  // A drive that was not identified is left alone, also when its INQUIRY
+  // failed with another code than -1: the identity in memory would still be
+  // the one read from the drive before.
+  if (PrepareFamily0000(run) != 0) return 1;
   if (LoadHexImage(run) != 0) {
     ShowMessage(run, 20, ConsoleOnly);
     return -1;

@@ -312,6 +312,10 @@ int32_t CheckAsyncCompletion(Run& run) {
   return CurrentSrb(run)->SRB_Status == platform::kSsComp ? 0 : -1;
 }
 
+bool AsyncCommandPending(const Run& run) {
+  return run.transport.completionEvent != nullptr;
+}
+
 int32_t OpenTargetDevice(Run& run, char driveLetter) {
   TransportState& t = run.transport;
   run.host.ieee1394Adapter = -1;

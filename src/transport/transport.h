@@ -71,6 +71,10 @@ inline constexpr uint32_t kProbeTimeoutSeconds = 2;
 int32_t ExecuteScsiRequest(Run& run, const ScsiRequest& request);
 int32_t FetchSense(Run& run);
 int32_t CheckAsyncCompletion(Run& run);
+// True while a command submitted with asyncSubmit is still to be collected
+// by CheckAsyncCompletion. A polled command has finished when
+// ExecuteScsiRequest returns and leaves nothing to collect.
+bool AsyncCommandPending(const Run& run);
 int32_t OpenTargetDevice(Run& run, char driveLetter);
 int32_t CloseTargetDevice(Run& run);
 int32_t InquireByHandle(Run& run);
