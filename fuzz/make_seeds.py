@@ -86,6 +86,7 @@ def main():
             if name.startswith("seed-"):
                 os.remove(os.path.join(folder, name))
         make(tool, folder)
+        open(os.path.join(folder, "seed-empty"), "wb").close()
 
 
 if __name__ == "__main__":
