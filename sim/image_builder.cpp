@@ -47,7 +47,11 @@ std::vector<uint8_t> BuildImage(const ImageSpec& spec) {
     }
   }
   if (spec.header) {
-    std::memset(image.data(), 0, std::min<std::size_t>(image.size(), hdr::kSize));
+    // An empty image has no storage: the C library's memory and file
+    // functions must not get its null data pointer, even for zero bytes.
+    if (!image.empty()) {
+      std::memset(image.data(), 0, std::min<std::size_t>(image.size(), hdr::kSize));
+    }
     PutField(image, hdr::kVendorId, spec.vendorId, 8, "vendor id");
     PutField(image, hdr::kProductId, spec.productId, 16, "product id");
     PutField(image, hdr::kRevisionText, spec.revisionText, 5, "revision text");
@@ -69,7 +73,7 @@ std::vector<uint8_t> BuildImage(const ImageSpec& spec) {
       throw std::invalid_argument("placement at offset " + std::to_string(p.offset) +
                                   " lies outside the image");
     }
-    std::memcpy(image.data() + p.offset, p.bytes.data(), p.bytes.size());
+    if (!p.bytes.empty()) std::memcpy(image.data() + p.offset, p.bytes.data(), p.bytes.size());
   }
   return image;
 }
@@ -77,7 +81,8 @@ std::vector<uint8_t> BuildImage(const ImageSpec& spec) {
 void WriteBinaryFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
   std::FILE* f = std::fopen(path.string().c_str(), "wb");
   if (f == nullptr) throw std::runtime_error("cannot create " + path.string());
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  const bool written =
+      bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   if (std::fclose(f) != 0 || !written) throw std::runtime_error("cannot write " + path.string());
 }
 
