@@ -63,6 +63,7 @@ TIMED_OUT = 124  # the exit code of `timeout` when it had to stop the command
 # time for it (the drive still counts the full time). None of the cases lets
 # a time limit of the program race against a drive's command.
 ASPI_TIME_SCALE = 10
+ERROR_ACCESS_DENIED = 5
 
 @dataclasses.dataclass
 class Box:
@@ -151,6 +152,15 @@ class Case:
         """A Windows 95/98/Me scenario with an ASPI layer runs with the
         simulated WNASPI32.DLL."""
         return self.program is None and self.aspi_host() and bool(self.host().get("aspi"))
+
+    def refused_letters(self) -> list[dict]:
+        """The scenario's drives at letters that refuse the program's
+        opening for want of access rights (ERROR_ACCESS_DENIED): wine can
+        show such letters (see map_refused_letters)."""
+        if self.aspi_host():
+            return []
+        return [d for d in self.scenario_json().get("drives", [])
+                if "letter" in d and d.get("openError") == ERROR_ACCESS_DENIED]
 
     def registry_sections(self) -> str:
         return reg_sections(self.host().get("registry") or {}) + self.registry
@@ -248,6 +258,13 @@ CASES = [
         "xp-no-drives-japanese",
         locale="ja_JP.UTF-8",
         scenario="scenarios/no-drives.json",
+        sim_args=("--code-page", "932"),
+    ),
+    # A user without administrator rights: every drive letter is refused.
+    Case("xp-no-admin-rights", scenario="scenarios/xp-no-admin-rights.json"),
+    Case(
+        "xp-no-admin-rights-japanese",
+        scenario="scenarios/xp-no-admin-rights.json",
         sim_args=("--code-page", "932"),
     ),
     Case("xp-arguments-ignored", args=("--help", "/?", "x"), scenario="scenarios/no-drives.json"),
@@ -406,6 +423,11 @@ def make_template(template: Path) -> None:
     )
     run([WINE, "regedit", "/S", windows_path(reg)], env, 60, check=True)
     run([WINESERVER, "-w"], env, 60, check=True)
+    # Z: is the root of the Unix file system, where the programs are; as a
+    # device wine refuses it (ERROR_ACCESS_DENIED), which would be a letter
+    # without access rights to the program. A device that opens, and
+    # answers no SCSI command, is a letter without a drive.
+    (template / "dosdevices" / "z::").symlink_to("/dev/null")
 
 
 def copy_prefix(template: Path, prefix: Path) -> None:
@@ -413,6 +435,22 @@ def copy_prefix(template: Path, prefix: Path) -> None:
     for name in REG_FILES:
         (prefix / name).unlink()
         shutil.copy2(template / name, prefix / name)
+
+
+def map_refused_letters(case: Case, prefix: Path) -> None:
+    """Drive letters that refuse the program for want of access rights: the
+    letter's device ("x::") is a folder, which wine will not open for reading
+    and writing (ERROR_ACCESS_DENIED, as a user without administrator rights
+    gets it). Such a user is refused every letter: wine's own Z: too."""
+    refused = [d["letter"].lower() for d in case.refused_letters()]
+    links = [letter + suffix for letter in refused for suffix in (":", "::")]
+    # Z: stays where the programs are; only its device is refused.
+    for name in links + (["z::"] if refused else []):
+        folder = prefix / "refused" / name[0]
+        folder.mkdir(parents=True, exist_ok=True)
+        link = prefix / "dosdevices" / name
+        link.unlink(missing_ok=True)
+        link.symlink_to(folder)
 
 
 def parse_relay(stderr: bytes) -> tuple[list[dict], list[int]]:
@@ -473,6 +511,7 @@ def run_case(case: Case, template: Path, work: Path, build: Path) -> Outcome:
     for name, data in case.files.items():
         (run_dir / name).write_bytes(data)
     copy_prefix(template, prefix)
+    map_refused_letters(case, prefix)
 
     # As a user runs it: the program in the folder of its firmware files.
     built = build / ("tests/e2e/" + case.program if case.program else "src/oddfw.exe")
@@ -559,9 +598,11 @@ def simulate(case: Case, sim: Path, work: Path) -> Expect:
     trace = case_dir / "sim-trace.jsonl"
     scenario = SOURCE_DIR / case.scenario
     if not case.aspi_host():
-        # Wine brings no simulated drive to a drive letter.
+        # Wine brings no simulated drive to a drive letter; it can only
+        # refuse a letter for want of access rights.
         document = case.scenario_json()
-        document["drives"] = [d for d in document.get("drives", []) if "letter" not in d]
+        document["drives"] = [d for d in document.get("drives", [])
+                              if "letter" not in d or d in case.refused_letters()]
         scenario = case_dir / "sim-scenario.json"
         scenario.write_text(json.dumps(document), encoding="utf-8")
     result = subprocess.run(
