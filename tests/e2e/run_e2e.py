@@ -84,6 +84,7 @@ class Expect:
     exit_code: int
     boxes: list[Box]
     commands: Optional[list[dict]] = None  # oddfw-sim's trace of the SCSI commands
+    keep_awake: list[bool] = dataclasses.field(default_factory=list)  # its power lines
 
 
 @dataclasses.dataclass
@@ -205,6 +206,7 @@ class Outcome:
     aspi_loads: list[int]  # results of LoadLibraryA("WNASPI32.DLL")
     seconds: float
     commands: Optional[list[dict]] = None  # the SCSI commands the simulated DLL traced
+    keep_awake: list[bool] = dataclasses.field(default_factory=list)  # SetThreadExecutionState
 
 
 def backend_check(outcome: Outcome) -> list[str]:
@@ -418,7 +420,8 @@ def make_template(template: Path) -> None:
         "[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\n"
         '"Graphics"="null"\n\n'
         "[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n"
-        '"RelayInclude"="user32.MessageBoxA;kernel32.LoadLibraryA"\n',
+        '"RelayInclude"="user32.MessageBoxA;kernel32.LoadLibraryA;'
+        'kernel32.SetThreadExecutionState"\n',
         encoding="ascii",
     )
     run([WINE, "regedit", "/S", windows_path(reg)], env, 60, check=True)
@@ -453,13 +456,19 @@ def map_refused_letters(case: Case, prefix: Path) -> None:
         link.symlink_to(folder)
 
 
-def parse_relay(stderr: bytes) -> tuple[list[dict], list[int]]:
-    """From wine's relay trace: the MessageBoxA calls with their results, and
-    the results of the attempts to load WNASPI32.DLL."""
+def parse_relay(stderr: bytes) -> tuple[list[dict], list[int], list[bool]]:
+    """From wine's relay trace: the MessageBoxA calls with their results, the
+    results of the attempts to load WNASPI32.DLL, and the SetThreadExecutionState
+    calls (true: the system is kept awake, ES_SYSTEM_REQUIRED)."""
     calls: list[dict] = []
     loads: list[int] = []
+    awake: list[bool] = []
     loading = False
     for line in stderr.decode("latin-1").splitlines():
+        m = re.search(r"Call KERNEL32\.SetThreadExecutionState\(([0-9a-f]+)\)", line, re.IGNORECASE)
+        if m:
+            awake.append(int(m[1], 16) & 1 != 0)
+            continue
         m = re.search(
             r"Call user32\.MessageBoxA\(([0-9a-f]+),.*,[0-9a-f]+ \"(.*)\",([0-9a-f]+)\) ret=", line
         )
@@ -478,7 +487,7 @@ def parse_relay(stderr: bytes) -> tuple[list[dict], list[int]]:
         if m and loading:
             loads.append(int(m[1], 16))
             loading = False
-    return calls, loads
+    return calls, loads, awake
 
 
 def parse_boxes(record: Path) -> list[tuple[str, bytes]]:
@@ -575,7 +584,7 @@ def run_case(case: Case, template: Path, work: Path, build: Path) -> Outcome:
     seconds = time.monotonic() - start
     (case_dir / "stdout.bin").write_bytes(result.stdout)
     (case_dir / "stderr.txt").write_bytes(result.stderr)
-    calls, aspi_loads = parse_relay(result.stderr)
+    calls, aspi_loads, awake = parse_relay(result.stderr)
     return Outcome(
         stdout=result.stdout,
         stderr=result.stderr,
@@ -585,6 +594,7 @@ def run_case(case: Case, template: Path, work: Path, build: Path) -> Outcome:
         aspi_loads=aspi_loads,
         seconds=seconds,
         commands=trace_commands(trace) if case.uses_aspi_dll() else None,
+        keep_awake=awake,
     )
 
 
@@ -621,8 +631,10 @@ def simulate(case: Case, sim: Path, work: Path) -> Expect:
             # Trace texts carry one byte per character.
             text = bytes(ord(c) for c in box["text"])
             boxes.append(Box(int(box["type"], 16), text, box["answer"]))
+    keep_awake = [json.loads(line)["power"]["keepAwake"]
+                  for line in trace.read_text(encoding="utf-8").splitlines() if '"power"' in line]
     return Expect(stdout=result.stdout, exit_code=result.returncode, boxes=boxes,
-                  commands=trace_commands(trace))
+                  commands=trace_commands(trace), keep_awake=keep_awake)
 
 
 class SimulatorError(Exception):
@@ -660,6 +672,9 @@ def compare(case: Case, expect: Expect, outcome: Outcome) -> list[str]:
         wanted_loads = ["loaded" if case.uses_aspi_dll() else "failed"]
     if loads != wanted_loads:
         problems.append(f"LoadLibraryA(\"WNASPI32.DLL\") {loads}, expected {wanted_loads}")
+    if outcome.keep_awake != expect.keep_awake:
+        problems.append(f"SetThreadExecutionState keeps the system awake {outcome.keep_awake}, "
+                        f"expected {expect.keep_awake}")
     if outcome.commands is not None and expect.commands is not None:
         got, wanted = without_times(outcome.commands), without_times(expect.commands)
         if got != wanted:
