@@ -21,12 +21,13 @@
 //                          time (default 1)
 //
 // The drive's clock: a command takes the drive its full time, however much
-// it is scaled down in real time, and the time between one request's
-// completion and the next submission (the program's own pauses) counts in
-// whole milliseconds, rounded down, so that the few microseconds wine spends
-// between two commands do not add up over thousands of them. A drive that
-// counts time (a re-flash in progress) so sees about the times it sees under
-// oddfw-sim.
+// it is scaled down in real time and however late the worker gets to it, and
+// the time between one request's completion and the next submission (the
+// program's own pauses) counts in whole milliseconds, rounded down, so that
+// the fraction of a millisecond wine spends between two commands does not
+// add up over thousands of them. A drive that counts time (a re-flash in
+// progress) so sees the times it sees under oddfw-sim to within a
+// millisecond per pause.
 //
 // A scenario without "host.aspi" is a host without an ASPI layer: the DLL
 // then refuses to load, as a missing WNASPI32.DLL does. A scenario that
@@ -171,8 +172,9 @@ class SimulatedLayer {
       }
       queue_.pop_front();
       AspiLayer::Complete(next.request, true);
-      const uint64_t driveUs = DriveUs(nowUs);
-      anchorDriveUs_ = driveUs > next.endDriveUs ? driveUs : next.endDriveUs;
+      // The drive has spent the command's time, however long the layer
+      // took in real time; the program's next pause counts from here.
+      if (next.endDriveUs > anchorDriveUs_) anchorDriveUs_ = next.endDriveUs;
       anchorRealUs_ = nowUs;
       if (next.request.notifies()) ::SetEvent(next.request.event);
     }

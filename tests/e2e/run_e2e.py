@@ -112,8 +112,6 @@ class Case:
     program: Optional[str] = None
     check: Optional[Callable[["Outcome"], list[str]]] = None
     files: dict[str, bytes] = dataclasses.field(default_factory=dict)
-
-
     # Extra checks of the outcome, after the comparison with the expectation.
     extra: Optional[Callable[["Outcome"], list[str]]] = None
 
@@ -279,6 +277,8 @@ CASES = [
         dll_overrides="wnaspi32=n",
         scenario="scenarios/win98-no-aspi.json",
     ),
+    # The simulated WNASPI32.DLL loads and reports a failed initialisation.
+    Case("98-aspi-failed-init", scenario="scenarios/win98-aspi-failed-init.json"),
     # The simulated WNASPI32.DLL: discovery's INQUIRY and vendor identity
     # reads, the revision report and the checks up to the question whether
     # to update; the drive (no family) refuses kernel mode.
