@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/aspi.h"
+#include "sim/aspi_layer.h"
 #include "sim/sim_events.h"
 #include "sim/sim_host.h"
 #include "sim/sim_memory.h"
@@ -21,8 +22,8 @@ class SimAspi : public platform::Aspi {
  public:
   SimAspi(const AspiConfig& config, const std::vector<AttachedDrive>& drives, VirtualClock& clock,
           SimEvents& events, SimMemory& memory, HostLog& log)
-      : config_(config),
-        drives_(drives),
+      : layer_(config, drives),
+        config_(config),
         clock_(clock),
         events_(events),
         memory_(memory),
@@ -36,13 +37,11 @@ class SimAspi : public platform::Aspi {
   std::size_t pendingRequests() const { return pending_.size(); }
 
  private:
-  uint32_t HaInquiry(platform::SrbHaInquiry* srb);
   uint32_t ExecScsiCmd(platform::SrbExecScsiCmd* srb);
-  struct Submitted;
-  void Complete(const Submitted& request, const drive::Reply& reply);
+  void Complete(const AspiRequest& request);
 
+  AspiLayer layer_;
   const AspiConfig& config_;
-  const std::vector<AttachedDrive>& drives_;
   VirtualClock& clock_;
   SimEvents& events_;
   SimMemory& memory_;

@@ -131,7 +131,7 @@ bool SimFiles::GetFileSize(platform::Handle file, uint32_t* size) {
   if (std::fseek(f, 0, SEEK_END) != 0) return false;
   const long end = std::ftell(f);
   std::fseek(f, here, SEEK_SET);
-  if (end < 0 || end > 0xFFFFFFFEL) return false;
+  if (end < 0 || static_cast<uint64_t>(end) > 0xFFFFFFFEu) return false;
   *size = static_cast<uint32_t>(end);
   return true;
 }

@@ -69,6 +69,13 @@ struct MediaControlRecord {
   bool ok = false;
 };
 
+// One call of the power management: keep the system awake (true) or let
+// it sleep again (false).
+struct PowerRecord {
+  uint64_t timeUs = 0;
+  bool keepAwake = false;
+};
+
 class HostLog {
  public:
   void Scsi(const ScsiRecord& record) {
@@ -79,6 +86,10 @@ class HostLog {
     mediaControls_.push_back(record);
     if (mediaControlObserver_) mediaControlObserver_(record);
   }
+  void Power(const PowerRecord& record) {
+    power_.push_back(record);
+    if (powerObserver_) powerObserver_(record);
+  }
   // The program used an interface in a way a real system would punish
   // (a handle used after it was closed, a request block reused while the
   // layer owned it, memory freed while a request could still write it).
@@ -86,14 +97,17 @@ class HostLog {
 
   const std::vector<ScsiRecord>& scsi() const { return scsi_; }
   const std::vector<MediaControlRecord>& mediaControls() const { return mediaControls_; }
+  const std::vector<PowerRecord>& power() const { return power_; }
   const std::vector<std::string>& misuse() const { return misuse_; }
 
   std::function<void(const ScsiRecord&)> scsiObserver_;
   std::function<void(const MediaControlRecord&)> mediaControlObserver_;
+  std::function<void(const PowerRecord&)> powerObserver_;
 
  private:
   std::vector<ScsiRecord> scsi_;
   std::vector<MediaControlRecord> mediaControls_;
+  std::vector<PowerRecord> power_;
   std::vector<std::string> misuse_;
 };
 

@@ -59,7 +59,7 @@ bool SimPassThrough::ScsiPassThroughDirect(platform::Handle device,
 
   const OpenDevice* open = open_.Find(device);
   if (open == nullptr) {
-    log.target = "?";
+    log.target = std::string(1, '?');  // not "?": GCC 12 at -O3 sees a false overlap
     return fail(platform::kErrorInvalidHandle, "error");
   }
   const AttachedDrive& attached = *open->drive;

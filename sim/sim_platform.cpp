@@ -179,6 +179,15 @@ class SimOsInfo : public platform::OsInfo {
   platform::OsVersion version_;
 };
 
+// Power management that records what the program asked for.
+class SimPower : public platform::Power {
+ public:
+  SimPower(VirtualClock& clock, HostLog& log) : clock_(clock), log_(log) {}
+  void KeepAwake(bool on) override { log_.Power(PowerRecord{clock_.NowUs(), on}); }
+  VirtualClock& clock_;
+  HostLog& log_;
+};
+
 }  // namespace
 
 struct SimPlatform::Areas {
@@ -192,7 +201,8 @@ struct SimPlatform::Areas {
         events(clock, log),
         aspi(o.aspi, o.drives, clock, events, memory, log),
         passThrough(o.drives, clock, memory, log),
-        files(o.workdir) {}
+        files(o.workdir),
+        power(clock, log) {}
   HostLog log;
   SimConsole console;
   SimBoxes boxes;
@@ -205,6 +215,7 @@ struct SimPlatform::Areas {
   SimAspi aspi;
   SimPassThrough passThrough;
   SimFiles files;
+  SimPower power;
 };
 
 SimPlatform::SimPlatform(SimOptions options)
@@ -214,7 +225,7 @@ SimPlatform::SimPlatform(SimOptions options)
       platform_(std::make_unique<platform::Platform>(
           platform::Platform{areas_->console, areas_->boxes, areas_->locale, areas_->simClock,
                              areas_->osInfo, areas_->memory, areas_->registry, areas_->aspi,
-                             areas_->events, areas_->passThrough, areas_->files})) {}
+                             areas_->events, areas_->passThrough, areas_->files, areas_->power})) {}
 
 SimPlatform::~SimPlatform() = default;
 
@@ -239,6 +250,10 @@ void SimPlatform::SetScsiObserver(std::function<void(const ScsiRecord&)> observe
 }
 void SimPlatform::SetMediaControlObserver(std::function<void(const MediaControlRecord&)> observer) {
   areas_->log.mediaControlObserver_ = std::move(observer);
+}
+
+void SimPlatform::SetPowerObserver(std::function<void(const PowerRecord&)> observer) {
+  areas_->log.powerObserver_ = std::move(observer);
 }
 
 const HostLog& SimPlatform::log() const {

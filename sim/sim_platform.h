@@ -93,11 +93,15 @@ class SimPlatform {
   // Called for every SCSI command and every media-change control.
   void SetScsiObserver(std::function<void(const ScsiRecord&)> observer);
   void SetMediaControlObserver(std::function<void(const MediaControlRecord&)> observer);
+  // Called for every call of the power management.
+  void SetPowerObserver(std::function<void(const PowerRecord&)> observer);
 
   // What the program did with the host's devices and interfaces.
   const HostLog& log() const;
   const std::vector<ScsiRecord>& commands() const { return log().scsi(); }
   const std::vector<MediaControlRecord>& mediaControls() const { return log().mediaControls(); }
+  // Every KeepAwake call, in order.
+  const std::vector<PowerRecord>& powerCalls() const { return log().power(); }
   const std::vector<std::string>& misuse() const { return log().misuse(); }
 
   // Resources the program holds now.

@@ -105,6 +105,11 @@ void TraceWriter::MediaControl(const MediaControlRecord& m) {
        (m.suspend != 0 ? "true" : "false") + ",\"ok\":" + (m.ok ? "true" : "false") + "}}");
 }
 
+void TraceWriter::Power(const PowerRecord& p) {
+  Line("{\"t_ms\":" + Milliseconds(p.timeUs) +
+       ",\"power\":{\"keepAwake\":" + (p.keepAwake ? "true" : "false") + "}}");
+}
+
 void TraceWriter::Line(const std::string& jsonLine) {
   out_ << jsonLine << '\n';
   out_.flush();

@@ -1,6 +1,7 @@
 #pragma once
 // The JSON-lines trace of a simulated run: one line per message box, per
-// SCSI command and per media-change control, in the order they happened.
+// SCSI command, per media-change control and per call of the power
+// management, in the order they happened.
 // docs/scenarios.md describes the lines.
 //
 // Texts are byte strings (code page 932 for Japanese): each byte is written
@@ -27,6 +28,7 @@ class TraceWriter {
   void Box(uint64_t timeUs, const BoxRecord& box);
   void Scsi(const ScsiRecord& command);
   void MediaControl(const MediaControlRecord& control);
+  void Power(const PowerRecord& power);
   // Writes a line as it is (used for lines built elsewhere).
   void Line(const std::string& jsonLine);
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "console/catalog.h"
+#include "sim/scenario.h"
 #include "sim_run.h"
 
 namespace oddfw {
@@ -196,6 +197,60 @@ TEST(Driver, FamilyWithoutProcedureCountsAsNotUpdated) {
 
 TEST(Driver, ProgramRunOnAHostWithoutDrives) {
   SimRun r;
+  EXPECT_EQ(RunDriver(r.run), 1);
+  EXPECT_EQ(r.host.consoleBytes(), kBanner + "\r\nAvailable target is not found.");
+}
+
+// Message 87 tells a user without administrator rights why no drive was
+// found: every drive letter there is refused the program.
+TEST(Driver, MissingAccessRightsAreNamedBeforeNoTarget) {
+  const std::string kDenied =
+      "\r\nYou denyed to access to logical drive.\r\nIf you will update the firmware, then you "
+      "need to login with the administrative privilege.";
+  const std::string kNoTarget = "\r\nAvailable target is not found.";
+  struct Letter {
+    char letter;
+    uint32_t openError;
+    bool release;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Letter> letters;
+    bool denied;
+  };
+  const Case cases[] = {
+      {"every letter refused", {{'D', 5, false}, {'F', 5, true}}, true},
+      {"one letter refused, another opened", {{'D', 5, false}, {'E', 0, false}}, false},
+      {"no drive letters at all", {}, false},
+      {"a letter refused for another reason", {{'D', 32, true}}, false},
+      {"a refused letter and a missing one", {{'D', 2, true}, {'E', 5, true}}, true},
+  };
+  for (const Case& c : cases) {
+    sim::SimOptions o;
+    for (const Letter& l : c.letters) {
+      o.AddDriveAtLetter(l.letter, l.release ? sim::drive::DriveProfile::ReleaseDrive()
+                                             : sim::drive::DriveProfile::OtherMaker());
+      o.drives.back().openError = l.openError;
+    }
+    SimRun r(o);
+    EXPECT_EQ(RunDriver(r.run), 1) << c.name;
+    EXPECT_EQ(r.host.consoleBytes(), kBanner + (c.denied ? kDenied : "") + kNoTarget) << c.name;
+    std::vector<uint32_t> types;
+    for (const sim::BoxRecord& box : r.host.boxes()) types.push_back(box.type);
+    const std::vector<uint32_t> wanted =
+        c.denied ? std::vector<uint32_t>{0x30, 0x40} : std::vector<uint32_t>{0x40};
+    EXPECT_EQ(types, wanted) << c.name;
+  }
+}
+
+// On an ASPI host the drive letters play no part.
+TEST(Driver, NoAccessRightsMessageOnAnAspiHost) {
+  sim::SimOptions o;
+  o.osVersion = sim::WindowsVersion("98");
+  o.InstallAspi({"ESDI_506"});
+  o.AddDriveAtLetter('D', sim::drive::DriveProfile::ReleaseDrive());
+  o.drives.back().openError = 5;
+  SimRun r(o);
   EXPECT_EQ(RunDriver(r.run), 1);
   EXPECT_EQ(r.host.consoleBytes(), kBanner + "\r\nAvailable target is not found.");
 }

@@ -150,7 +150,9 @@ TEST(Scenario, FilesAreBuiltIntoTheWorkingDirectory) {
 }
 
 TEST(Scenario, TheExamplesLoad) {
-  for (const char* name : {"no-drives", "xp-two-drives", "win98-aspi", "xp-intel-keys"}) {
+  for (const char* name : {"no-drives", "xp-two-drives", "win98-aspi", "xp-intel-keys",
+                           "xp-no-admin-rights", "win98-one-drive", "win98-two-intelata",
+                           "win98-ieee1394-mapper", "win98-aspi-failed-init"}) {
     EXPECT_NO_THROW(LoadScenario(std::string(ODDFW_SOURCE_DIR) + "/scenarios/" + name + ".json"))
         << name;
   }

@@ -227,6 +227,7 @@ int main(int argc, char** argv) {
     host.SetScsiObserver([&](const sim::ScsiRecord& command) { trace->Scsi(command); });
     host.SetMediaControlObserver(
         [&](const sim::MediaControlRecord& control) { trace->MediaControl(control); });
+    host.SetPowerObserver([&](const sim::PowerRecord& power) { trace->Power(power); });
   }
 
   Run run(host.platform());

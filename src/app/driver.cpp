@@ -51,6 +51,9 @@ int RunDriver(Run& run, const DriverHooks& hooks) {
   const int32_t drives = (hooks.discoverTargets ? hooks.discoverTargets : DiscoverTargets)(run);
 
   if (drives == 0) {
+    // Every drive letter there is refused the program: without
+    // administrator rights it cannot reach any drive, and says so.
+    if (AccessRightsMissing(run)) ShowMessage(run, 87, WarningNotice);
     ShowMessage(run, 28, InfoNotice);
     ReleaseHostEnvironment(run);
     return 1;

@@ -25,8 +25,14 @@ bool HostReady(const Run& run) {
 int32_t DiscoverByLetter(Run& run) {
   HostState& h = run.host;
   int32_t accepted = 0;
+  h.openedLetters = 0;
+  h.deniedLetters = 0;
   for (char letter = 'D'; letter <= 'Z'; ++letter) {
-    if (OpenTargetDevice(run, letter) != 0) continue;
+    if (OpenTargetDevice(run, letter) != 0) {
+      if (run.os.passThrough.LastError() == platform::kErrorAccessDenied) ++h.deniedLetters;
+      continue;
+    }
+    ++h.openedLetters;
     if (InquireByHandle(run) != 0) {
       CloseTargetDevice(run);
       continue;
@@ -92,6 +98,11 @@ int32_t DiscoverTargets(Run& run) {
   }
   run.host.targetCount = accepted;
   return accepted;
+}
+
+bool AccessRightsMissing(const Run& run) {
+  const HostState& h = run.host;
+  return !h.aspiMode && h.openedLetters == 0 && h.deniedLetters != 0;
 }
 
 int32_t MatchUpdateDefinition(Run& run, const uint8_t* inquiryData) {

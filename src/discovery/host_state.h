@@ -58,6 +58,11 @@ struct HostState {
 
   std::array<CdDevice, kMaxCdDevices> cdDevices{};
   int8_t cdDeviceCount = 0;
+
+  // Pass-through discovery: drive letters that opened, and those refused
+  // for want of access rights (ERROR_ACCESS_DENIED).
+  int32_t openedLetters = 0;
+  int32_t deniedLetters = 0;
 };
 
 // Suspends media-change notification for a CD/DVD device at `letter` and

@@ -12,6 +12,7 @@
 #include "platform/message_box.h"
 #include "platform/os_version.h"
 #include "platform/passthrough.h"
+#include "platform/power.h"
 #include "platform/registry.h"
 
 namespace oddfw::platform {
@@ -28,6 +29,7 @@ struct Platform {
   Events& events;
   PassThrough& passThrough;
   Files& files;
+  Power& power;
 };
 
 }  // namespace oddfw::platform

@@ -12,6 +12,7 @@
 #include "console/catalog.h"
 #include "discovery/discovery.h"
 #include "image/hex_loader.h"
+#include "procedures/keep_awake.h"
 #include "procedures/procedures.h"
 
 namespace oddfw {
@@ -323,6 +324,7 @@ int32_t UpdateFamily0000(Run& run) {
     return -1;
   }
   ShowMessage(run, 61, ConsoleOnly);
+  const KeepAwake awake(run);  // the drive is about to enter its update mode
   if (const int32_t result = EnterUpdateMode(run); result != 0) {
     ShowMessage(run, 22, ConsoleOnly);
     return result;

@@ -9,6 +9,7 @@
 #include "commands/revision.h"
 #include "console/catalog.h"
 #include "image/checks.h"
+#include "procedures/keep_awake.h"
 #include "procedures/procedures.h"
 
 namespace oddfw {
@@ -122,6 +123,7 @@ int32_t UpdateFamily4000(Run& run) {
     if (CheckDriveEmpty(run) != 0) return 1;
     if (!run.driver.updateAllDrives && ShowMessage(run, 82, AskYesNo) == platform::kIdNo) return 7;
     ShowMessage(run, 61, ConsoleOnly);
+    const KeepAwake awake(run);  // the drive is about to enter its update mode
 
     if (run.host.kernelOnlyDrive == 0) {
       if (EnterKernelMode(run, entry.modelCode) != 0) return -1;

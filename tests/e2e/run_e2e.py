@@ -13,6 +13,19 @@ trace) and its attempts to load the ASPI layer (LoadLibraryA of WNASPI32.DLL,
 made on Windows 95, 98 and Me only) are compared with what oddfw-sim prints
 for the same scenario, or with an expectation written out in the case.
 
+A case built on a scenario takes from it what the wine prefix can show: the
+Windows version (host.windows), the registry keys (host.registry, imported
+with regedit, HKEY_DYN_DATA included), the answers and the code page (932:
+the program runs with LC_ALL=ja_JP.UTF-8). A Windows 95/98/Me case with an
+ASPI layer (host.aspi) gets the simulated WNASPI32.DLL beside the program,
+with the scenario beside it as WNASPI32.JSON: the drives at adapters and
+target ids are there for the program as they are for oddfw-sim, and the
+commands the DLL traces are held against oddfw-sim's trace (everything but
+the times). Wine cannot bring a simulated drive to a drive letter, so for
+the pass-through host the expectation is oddfw-sim on the scenario without
+its drives at letters. oddfw-sim runs in the case's working folder first,
+so the scenario's files (firmware images) are there for the program too.
+
 The graphics driver is "null": boxes exist without a display. Everything
 runs under `timeout`. Cases run side by side, each with its own prefix and
 wineserver, and the whole run lives in a temporary folder of its own, so runs
@@ -44,20 +57,13 @@ WINESERVER = "/usr/lib/wine/wineserver"
 REG_FILES = ("system.reg", "user.reg", "userdef.reg")
 SOURCE_DIR = Path(__file__).resolve().parents[2]
 
-BANNER = b"\n/// ODD Firmware Update Utility Ver2.59B\n"
-MSG28 = b"\r\nAvailable target is not found."
-MSG48 = b"\r\nDetect the Intel's IDE driver."
-MB_INFORMATION = 0x40
 ID_NAMES = {1: "ok", 2: "cancel", 6: "yes", 7: "no"}
 TIMED_OUT = 124  # the exit code of `timeout` when it had to stop the command
-
-# The registry of a host with both Intel IDE driver keys.
-INTEL_KEYS = """
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\INTEL\\Intel Application Accelerator]
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\INTEL\\Intel Ultra ATA Storage Driver]
-"""
-
+# The simulated WNASPI32.DLL completes a request after a tenth of the drive's
+# time for it (the drive still counts the full time). None of the cases lets
+# a time limit of the program race against a drive's command.
+ASPI_TIME_SCALE = 10
+ERROR_ACCESS_DENIED = 5
 
 @dataclasses.dataclass
 class Box:
@@ -77,17 +83,25 @@ class Expect:
     stdout: bytes
     exit_code: int
     boxes: list[Box]
+    commands: Optional[list[dict]] = None  # oddfw-sim's trace of the SCSI commands
+    keep_awake: list[bool] = dataclasses.field(default_factory=list)  # its power lines
 
 
 @dataclasses.dataclass
 class Case:
     name: str
-    windows: str = "winxp"  # the AppDefaults Version of the program
-    locale: str = "C.UTF-8"  # LC_ALL; ja_JP.UTF-8 makes the OEM code page 932
+    # The AppDefaults Version of the program; a scenario's host.windows when
+    # not given ("winxp" without either).
+    windows: Optional[str] = None
+    # LC_ALL; ja_JP.UTF-8 makes the OEM code page 932 (so does a scenario's
+    # host.codePage 932, or --code-page 932 among sim_args).
+    locale: Optional[str] = None
     dll_overrides: str = ""  # WINEDLLOVERRIDES, e.g. "wnaspi32=n"
-    registry: str = ""  # REGEDIT4 sections imported before the run
+    registry: str = ""  # REGEDIT4 sections imported before the run, beside the scenario's
     args: tuple[str, ...] = ()
-    answers: str = ""  # answers to question boxes, as oddfw-sim takes them
+    # Answers to question boxes, as oddfw-sim takes them; the scenario's
+    # "answers" when not given.
+    answers: Optional[str] = None
     # The expectation: oddfw-sim on this scenario with these options...
     scenario: Optional[str] = None
     sim_args: tuple[str, ...] = ()
@@ -98,6 +112,86 @@ class Case:
     program: Optional[str] = None
     check: Optional[Callable[["Outcome"], list[str]]] = None
     files: dict[str, bytes] = dataclasses.field(default_factory=dict)
+    # Extra checks of the outcome, after the comparison with the expectation.
+    extra: Optional[Callable[["Outcome"], list[str]]] = None
+
+    def scenario_json(self) -> dict:
+        if self.scenario is None:
+            return {}
+        return json.loads((SOURCE_DIR / self.scenario).read_text(encoding="utf-8"))
+
+    def host(self) -> dict:
+        return self.scenario_json().get("host") or {}
+
+    def windows_version(self) -> str:
+        if self.windows:
+            return self.windows
+        return WINDOWS_VERSIONS.get(str(self.host().get("windows", "xp")), "winxp")
+
+    def code_page(self) -> int:
+        args = list(self.sim_args)
+        if "--code-page" in args:
+            return int(args[args.index("--code-page") + 1])
+        return int(self.host().get("codePage", 437))
+
+    def locale_name(self) -> str:
+        if self.locale:
+            return self.locale
+        return "ja_JP.UTF-8" if self.code_page() == 932 else "C.UTF-8"
+
+    def answer_list(self) -> str:
+        if self.answers is not None:
+            return self.answers
+        return ",".join(self.scenario_json().get("answers", []))
+
+    def aspi_host(self) -> bool:
+        return self.windows_version() in ("win95", "win98", "winme")
+
+    def uses_aspi_dll(self) -> bool:
+        """A Windows 95/98/Me scenario with an ASPI layer runs with the
+        simulated WNASPI32.DLL."""
+        return self.program is None and self.aspi_host() and bool(self.host().get("aspi"))
+
+    def refused_letters(self) -> list[dict]:
+        """The scenario's drives at letters that refuse the program's
+        opening for want of access rights (ERROR_ACCESS_DENIED): wine can
+        show such letters (see map_refused_letters)."""
+        if self.aspi_host():
+            return []
+        return [d for d in self.scenario_json().get("drives", [])
+                if "letter" in d and d.get("openError") == ERROR_ACCESS_DENIED]
+
+    def registry_sections(self) -> str:
+        return reg_sections(self.host().get("registry") or {}) + self.registry
+
+
+# The AppDefaults Version for a scenario's host.windows.
+WINDOWS_VERSIONS = {"95": "win95", "98": "win98", "me": "winme", "nt4": "nt40",
+                    "2000": "win2k", "xp": "winxp", "2003": "win2003", "vista": "vista"}
+
+
+def reg_text(text: str) -> str:
+    return text.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def reg_sections(registry: dict) -> str:
+    """REGEDIT4 sections for a scenario's host.registry."""
+    roots = {"HKLM": "HKEY_LOCAL_MACHINE", "HKEY_LOCAL_MACHINE": "HKEY_LOCAL_MACHINE",
+             "HKEY_DYN_DATA": "HKEY_DYN_DATA"}
+    out = ""
+    for path, values in registry.items():
+        root, _, rest = path.partition("\\")
+        out += f"\n[{roots[root.upper()]}\\{rest}]\n"
+        for name, value in values.items():
+            if isinstance(value, str):
+                data = f'"{reg_text(value)}"'
+            elif "binary" in value:
+                digits = "".join(value["binary"].split())
+                data = "hex:" + ",".join(digits[i:i + 2] for i in range(0, len(digits), 2))
+            else:
+                data = f"dword:{value['dword']:08x}"
+            out += f'"{reg_text(name)}"={data}\n'
+    return out
 
 
 @dataclasses.dataclass
@@ -109,6 +203,8 @@ class Outcome:
     calls: list[dict]  # MessageBoxA calls from the relay trace
     aspi_loads: list[int]  # results of LoadLibraryA("WNASPI32.DLL")
     seconds: float
+    commands: Optional[list[dict]] = None  # the SCSI commands the simulated DLL traced
+    keep_awake: list[bool] = dataclasses.field(default_factory=list)  # SetThreadExecutionState
 
 
 def backend_check(outcome: Outcome) -> list[str]:
@@ -126,6 +222,14 @@ def backend_check(outcome: Outcome) -> list[str]:
     if outcome.boxes != [("yesno", b"question"), ("okcancel", b"ok or cancel"), ("ok", b"notice")]:
         problems.append(f"boxes {outcome.boxes}")
     return problems
+
+
+def no_write_buffer(outcome: Outcome) -> list[str]:
+    """Nothing was written to a drive: no WRITE BUFFER among the commands."""
+    if not outcome.commands:
+        return ["the simulated ASPI layer traced no command"]
+    written = [c for c in outcome.commands if c["cdb"].startswith("3B")]
+    return [f"WRITE BUFFER sent: {written[0]}"] if written else []
 
 
 # What the backend check reads: registry keys and files of the working folder.
@@ -156,21 +260,59 @@ CASES = [
         scenario="scenarios/no-drives.json",
         sim_args=("--code-page", "932"),
     ),
-    Case("xp-arguments-ignored", args=("--help", "/?", "x"), scenario="scenarios/no-drives.json"),
+    # A user without administrator rights: every drive letter is refused.
+    Case("xp-no-admin-rights", scenario="scenarios/xp-no-admin-rights.json"),
     Case(
-        "xp-intel-ide-driver-keys",
-        registry=INTEL_KEYS,
-        expect=Expect(
-            stdout=BANNER + MSG48 + MSG48 + MSG28,
-            exit_code=1,
-            boxes=[Box(MB_INFORMATION, MSG28, "ok")],
-        ),
+        "xp-no-admin-rights-japanese",
+        scenario="scenarios/xp-no-admin-rights.json",
+        sim_args=("--code-page", "932"),
     ),
+    Case("xp-arguments-ignored", args=("--help", "/?", "x"), scenario="scenarios/no-drives.json"),
+    # Both Intel IDE driver keys: message 48 twice (the drive at E: of the
+    # scenario is out of wine's reach).
+    Case("xp-intel-ide-driver-keys", scenario="scenarios/xp-intel-keys.json"),
     Case(
         "98-no-aspi-layer",
         windows="win98",
         dll_overrides="wnaspi32=n",
         scenario="scenarios/win98-no-aspi.json",
+    ),
+    # The simulated WNASPI32.DLL loads and reports a failed initialisation.
+    Case("98-aspi-failed-init", scenario="scenarios/win98-aspi-failed-init.json"),
+    # The simulated WNASPI32.DLL: discovery's INQUIRY and vendor identity
+    # reads, the revision report and the checks up to the question whether
+    # to update; the drive (no family) refuses kernel mode.
+    Case("98-one-drive", scenario="scenarios/win98-one-drive.json"),
+    Case(
+        "98-one-drive-japanese",
+        scenario="scenarios/win98-one-drive.json",
+        sim_args=("--code-page", "932"),
+    ),
+    # Answering No to message 82: nothing is written to the drive.
+    Case(
+        "98-one-drive-answer-no",
+        scenario="scenarios/win98-one-drive.json",
+        answers="no",
+        extra=lambda outcome: no_write_buffer(outcome),
+    ),
+    Case("98-two-intelata-adapters", scenario="scenarios/win98-two-intelata.json"),
+    Case("98-ieee1394-mapper", scenario="scenarios/win98-ieee1394-mapper.json"),
+    # Four adapters: ESDI_506, intelata, SCSI and the mapper.
+    Case("98-four-adapters", scenario="scenarios/win98-aspi.json"),
+    # The whole update of the built-in release, in English and in Japanese.
+    Case("98-update", scenario="scenarios/win98-update.json", pending="the BD drive family"),
+    Case(
+        "98-update-japanese",
+        scenario="scenarios/win98-update.json",
+        sim_args=("--code-page", "932"),
+        pending="the BD drive family",
+    ),
+    Case(
+        "98-update-answer-no",
+        scenario="scenarios/win98-update.json",
+        answers="no",
+        extra=lambda outcome: no_write_buffer(outcome),
+        pending="the BD drive family",
     ),
     Case(
         "backend-check",
@@ -247,6 +389,25 @@ def check_program_file(exe: Path, objdump: str) -> list[str]:
     return problems
 
 
+def check_aspi_dll(dll: Path, objdump: str) -> list[str]:
+    """The simulated WNASPI32.DLL exports its two entry points at ordinals 1
+    and 2 and, like the program, needs no runtime DLL of its own."""
+    problems = []
+    dump = subprocess.run([objdump, "-p", str(dll)], stdout=subprocess.PIPE, check=True).stdout
+    text = dump.decode("latin-1")
+    base = re.search(r"Ordinal Base (\d+)", text)
+    table = text.partition("[Ordinal/Name Pointer] Table")[2].split("\n\n")[0]
+    names = re.findall(r"\[\s*(\d+)\] (\S+)", table)
+    exports = {name: int(index) + int(base[1]) for index, name in names} if base else {}
+    wanted = {"GetASPI32SupportInfo": 1, "SendASPI32Command": 2}
+    if exports != wanted:
+        problems.append(f"exports {exports}, expected {wanted}")
+    dlls = {m.upper() for m in re.findall(rb"DLL Name: (\S+)", dump)}
+    if not dlls <= {b"KERNEL32.DLL", b"MSVCRT.DLL"}:
+        problems.append(f"imports DLLs beyond the system's: {sorted(dlls)}")
+    return problems
+
+
 def make_template(template: Path) -> None:
     """A fresh prefix whose graphics driver is null, with relay tracing of
     MessageBoxA and LoadLibraryA prepared (it only prints when WINEDEBUG asks
@@ -259,11 +420,17 @@ def make_template(template: Path) -> None:
         "[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]\n"
         '"Graphics"="null"\n\n'
         "[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n"
-        '"RelayInclude"="user32.MessageBoxA;kernel32.LoadLibraryA"\n',
+        '"RelayInclude"="user32.MessageBoxA;kernel32.LoadLibraryA;'
+        'kernel32.SetThreadExecutionState"\n',
         encoding="ascii",
     )
     run([WINE, "regedit", "/S", windows_path(reg)], env, 60, check=True)
     run([WINESERVER, "-w"], env, 60, check=True)
+    # Z: is the root of the Unix file system, where the programs are; as a
+    # device wine refuses it (ERROR_ACCESS_DENIED), which would be a letter
+    # without access rights to the program. A device that opens, and
+    # answers no SCSI command, is a letter without a drive.
+    (template / "dosdevices" / "z::").symlink_to("/dev/null")
 
 
 def copy_prefix(template: Path, prefix: Path) -> None:
@@ -273,13 +440,35 @@ def copy_prefix(template: Path, prefix: Path) -> None:
         shutil.copy2(template / name, prefix / name)
 
 
-def parse_relay(stderr: bytes) -> tuple[list[dict], list[int]]:
-    """From wine's relay trace: the MessageBoxA calls with their results, and
-    the results of the attempts to load WNASPI32.DLL."""
+def map_refused_letters(case: Case, prefix: Path) -> None:
+    """Drive letters that refuse the program for want of access rights: the
+    letter's device ("x::") is a folder, which wine will not open for reading
+    and writing (ERROR_ACCESS_DENIED, as a user without administrator rights
+    gets it). Such a user is refused every letter: wine's own Z: too."""
+    refused = [d["letter"].lower() for d in case.refused_letters()]
+    links = [letter + suffix for letter in refused for suffix in (":", "::")]
+    # Z: stays where the programs are; only its device is refused.
+    for name in links + (["z::"] if refused else []):
+        folder = prefix / "refused" / name[0]
+        folder.mkdir(parents=True, exist_ok=True)
+        link = prefix / "dosdevices" / name
+        link.unlink(missing_ok=True)
+        link.symlink_to(folder)
+
+
+def parse_relay(stderr: bytes) -> tuple[list[dict], list[int], list[bool]]:
+    """From wine's relay trace: the MessageBoxA calls with their results, the
+    results of the attempts to load WNASPI32.DLL, and the SetThreadExecutionState
+    calls (true: the system is kept awake, ES_SYSTEM_REQUIRED)."""
     calls: list[dict] = []
     loads: list[int] = []
+    awake: list[bool] = []
     loading = False
     for line in stderr.decode("latin-1").splitlines():
+        m = re.search(r"Call KERNEL32\.SetThreadExecutionState\(([0-9a-f]+)\)", line, re.IGNORECASE)
+        if m:
+            awake.append(int(m[1], 16) & 1 != 0)
+            continue
         m = re.search(
             r"Call user32\.MessageBoxA\(([0-9a-f]+),.*,[0-9a-f]+ \"(.*)\",([0-9a-f]+)\) ret=", line
         )
@@ -298,7 +487,7 @@ def parse_relay(stderr: bytes) -> tuple[list[dict], list[int]]:
         if m and loading:
             loads.append(int(m[1], 16))
             loading = False
-    return calls, loads
+    return calls, loads, awake
 
 
 def parse_boxes(record: Path) -> list[tuple[str, bytes]]:
@@ -311,29 +500,54 @@ def parse_boxes(record: Path) -> list[tuple[str, bytes]]:
     return boxes
 
 
+def trace_commands(path: Path) -> list[dict]:
+    """The SCSI commands of a JSON-lines trace, without their times."""
+    commands = []
+    if not path.exists():
+        return commands
+    for line in path.read_text(encoding="utf-8").splitlines():
+        event = json.loads(line)
+        if "scsi" in event:
+            commands.append({k: v for k, v in event["scsi"].items() if k not in ("end_ms",)})
+    return commands
+
+
 def run_case(case: Case, template: Path, work: Path, build: Path) -> Outcome:
     case_dir = work / case.name
     prefix = case_dir / "prefix"
     run_dir = case_dir / "run"
-    run_dir.mkdir(parents=True)
+    run_dir.mkdir(parents=True, exist_ok=True)
     for name, data in case.files.items():
         (run_dir / name).write_bytes(data)
     copy_prefix(template, prefix)
+    map_refused_letters(case, prefix)
 
     # As a user runs it: the program in the folder of its firmware files.
     built = build / ("tests/e2e/" + case.program if case.program else "src/oddfw.exe")
     program = run_dir / built.name
     shutil.copy2(built, program)
-    extra = {"LC_ALL": case.locale}
-    if case.dll_overrides:
-        extra["WINEDLLOVERRIDES"] = "mscoree,mshtml=;" + case.dll_overrides
+    extra = {"LC_ALL": case.locale_name()}
+    overrides = case.dll_overrides
+    trace = case_dir / "aspi-trace.jsonl"
+    if case.uses_aspi_dll():
+        # The simulated layer and its scenario beside the program.
+        shutil.copy2(build / "sim/wnaspi32/wnaspi32.dll", run_dir / "WNASPI32.DLL")
+        shutil.copy2(SOURCE_DIR / case.scenario, run_dir / "WNASPI32.JSON")
+        overrides = overrides or "wnaspi32=n"
+        extra["ODDFW_ASPI_TRACE"] = windows_path(trace)
+        extra["ODDFW_ASPI_TIME_SCALE"] = str(ASPI_TIME_SCALE)
+    if case.aspi_host() and not overrides:
+        # Never wine's own ASPI layer: without a DLL of ours there is none.
+        overrides = "wnaspi32=n"
+    if overrides:
+        extra["WINEDLLOVERRIDES"] = "mscoree,mshtml=;" + overrides
     env = wine_env(prefix, **extra)
 
     reg = case_dir / "case.reg"
     reg.write_text(
         "REGEDIT4\n\n"
         f"[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\{program.name}]\n"
-        f'"Version"="{case.windows}"\n' + case.registry,
+        f'"Version"="{case.windows_version()}"\n' + case.registry_sections(),
         encoding="ascii",
     )
     record = case_dir / "boxes.txt"
@@ -347,7 +561,7 @@ def run_case(case: Case, template: Path, work: Path, build: Path) -> Outcome:
         with open(case_dir / "helper.log", "wb") as helper_log:
             helper = subprocess.Popen(
                 ["timeout", "-k", "5", "120", WINE, str(build / "tests/e2e/e2e-boxes.exe"),
-                 windows_path(record), case.answers],
+                 windows_path(record), case.answer_list()],
                 env=env, stdin=subprocess.DEVNULL, stdout=helper_log, stderr=subprocess.STDOUT,
             )
         args = [str(int(time.time())) if a == "@NOW@" else a for a in case.args]
@@ -370,7 +584,7 @@ def run_case(case: Case, template: Path, work: Path, build: Path) -> Outcome:
     seconds = time.monotonic() - start
     (case_dir / "stdout.bin").write_bytes(result.stdout)
     (case_dir / "stderr.txt").write_bytes(result.stderr)
-    calls, aspi_loads = parse_relay(result.stderr)
+    calls, aspi_loads, awake = parse_relay(result.stderr)
     return Outcome(
         stdout=result.stdout,
         stderr=result.stderr,
@@ -379,18 +593,36 @@ def run_case(case: Case, template: Path, work: Path, build: Path) -> Outcome:
         calls=calls,
         aspi_loads=aspi_loads,
         seconds=seconds,
+        commands=trace_commands(trace) if case.uses_aspi_dll() else None,
+        keep_awake=awake,
     )
 
 
 def simulate(case: Case, sim: Path, work: Path) -> Expect:
-    """What oddfw-sim prints, exits with and shows for the case's scenario."""
-    trace = work / f"{case.name}.trace.jsonl"
+    """What oddfw-sim prints, exits with and shows for the case's scenario,
+    run in the case's working folder (where it leaves the scenario's files
+    for the program)."""
+    case_dir = work / case.name
+    run_dir = case_dir / "run"
+    run_dir.mkdir(parents=True, exist_ok=True)
+    trace = case_dir / "sim-trace.jsonl"
+    scenario = SOURCE_DIR / case.scenario
+    if not case.aspi_host():
+        # Wine brings no simulated drive to a drive letter; it can only
+        # refuse a letter for want of access rights.
+        document = case.scenario_json()
+        document["drives"] = [d for d in document.get("drives", [])
+                              if "letter" not in d or d in case.refused_letters()]
+        scenario = case_dir / "sim-scenario.json"
+        scenario.write_text(json.dumps(document), encoding="utf-8")
     result = subprocess.run(
-        ["timeout", "60", str(sim), "--scenario", str(SOURCE_DIR / case.scenario),
+        ["timeout", "60", str(sim), "--scenario", str(scenario), "--workdir", str(run_dir),
          "--trace", str(trace), *case.sim_args]
-        + (["--answers", case.answers] if case.answers else []),
-        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+        + (["--answers", case.answer_list()] if case.answer_list() else []),
+        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
     )
+    if result.returncode in (2, 3):
+        raise SimulatorError(result.stderr.decode("utf-8", "replace").strip())
     boxes = []
     for line in trace.read_text(encoding="utf-8").splitlines():
         event = json.loads(line)
@@ -399,7 +631,18 @@ def simulate(case: Case, sim: Path, work: Path) -> Expect:
             # Trace texts carry one byte per character.
             text = bytes(ord(c) for c in box["text"])
             boxes.append(Box(int(box["type"], 16), text, box["answer"]))
-    return Expect(stdout=result.stdout, exit_code=result.returncode, boxes=boxes)
+    keep_awake = [json.loads(line)["power"]["keepAwake"]
+                  for line in trace.read_text(encoding="utf-8").splitlines() if '"power"' in line]
+    return Expect(stdout=result.stdout, exit_code=result.returncode, boxes=boxes,
+                  commands=trace_commands(trace), keep_awake=keep_awake)
+
+
+class SimulatorError(Exception):
+    """oddfw-sim refused the scenario or found the program waiting forever."""
+
+
+def without_times(commands: list[dict]) -> list[dict]:
+    return [{k: v for k, v in c.items() if k != "t_ms"} for c in commands]
 
 
 def compare(case: Case, expect: Expect, outcome: Outcome) -> list[str]:
@@ -421,13 +664,30 @@ def compare(case: Case, expect: Expect, outcome: Outcome) -> list[str]:
             f"MessageBoxA calls (owner, caption, type, result):\n"
             f"  got      {calls!r}\n  expected {wanted_calls!r}"
         )
-    # ASPI on Windows 95, 98 and Me; the cases provide no WNASPI32.DLL.
-    wanted_loads = [0] if case.windows in ("win95", "win98", "winme") else []
-    if outcome.aspi_loads != wanted_loads:
-        problems.append(
-            f"LoadLibraryA(\"WNASPI32.DLL\") results {outcome.aspi_loads}, expected {wanted_loads}"
-        )
+    # ASPI on Windows 95, 98 and Me: our simulated DLL loads (a non-zero
+    # module handle), no DLL fails to load (0).
+    loads = ["loaded" if h != 0 else "failed" for h in outcome.aspi_loads]
+    wanted_loads = []
+    if case.aspi_host():
+        wanted_loads = ["loaded" if case.uses_aspi_dll() else "failed"]
+    if loads != wanted_loads:
+        problems.append(f"LoadLibraryA(\"WNASPI32.DLL\") {loads}, expected {wanted_loads}")
+    if outcome.keep_awake != expect.keep_awake:
+        problems.append(f"SetThreadExecutionState keeps the system awake {outcome.keep_awake}, "
+                        f"expected {expect.keep_awake}")
+    if outcome.commands is not None and expect.commands is not None:
+        got, wanted = without_times(outcome.commands), without_times(expect.commands)
+        if got != wanted:
+            problems.append("SCSI commands (without times):\n" + command_diff(got, wanted))
     return problems
+
+
+def command_diff(got: list[dict], wanted: list[dict]) -> str:
+    for i, (g, w) in enumerate(zip(got, wanted)):
+        if g != w:
+            return f"  first difference at command {i + 1}:\n  got      {g}\n  expected {w}"
+    return f"  {len(got)} commands, expected {len(wanted)}; the first " \
+           f"{min(len(got), len(wanted))} agree"
 
 
 def main() -> int:
@@ -452,6 +712,8 @@ def main() -> int:
         options.build_i686 / "src/oddfw.exe",
         options.build / "tests/e2e/e2e-boxes.exe",
         options.build / "tests/e2e/e2e-backend-check.exe",
+        options.build / "sim/wnaspi32/wnaspi32.dll",
+        options.build_i686 / "sim/wnaspi32/wnaspi32.dll",
     )
     for needed in needed_files:
         if not Path(needed).exists():
@@ -464,9 +726,14 @@ def main() -> int:
         (options.build / "src/oddfw.exe", "x86_64-w64-mingw32-objdump"),
         (options.build_i686 / "src/oddfw.exe", "i686-w64-mingw32-objdump"),
     ]
-    for exe, objdump in programs:
-        problems = check_program_file(exe, objdump)
-        print(f"{'FAIL ' if problems else 'PASS '} {exe} (imports, manifest, version)", flush=True)
+    checks = [(exe, objdump, check_program_file, "imports, manifest, version")
+              for exe, objdump in programs]
+    checks += [(build / "sim/wnaspi32/wnaspi32.dll", objdump, check_aspi_dll, "exports, imports")
+                for build, objdump in ((options.build, "x86_64-w64-mingw32-objdump"),
+                                       (options.build_i686, "i686-w64-mingw32-objdump"))]
+    for exe, objdump, check, what in checks:
+        problems = check(exe, objdump)
+        print(f"{'FAIL ' if problems else 'PASS '} {exe} ({what})", flush=True)
         for problem in problems:
             print("      " + problem, flush=True)
         failed += bool(problems)
@@ -481,14 +748,20 @@ def main() -> int:
 
         def one(case: Case) -> tuple[Case, list[str], float]:
             try:
+                # oddfw-sim first: it leaves the scenario's files in the
+                # case's working folder.
+                expect = case.expect
+                if expect is None and case.scenario is not None:
+                    expect = simulate(case, options.sim, work)
                 outcome = run_case(case, template, work, options.build)
-            except (subprocess.SubprocessError, OSError) as e:
+            except (subprocess.SubprocessError, OSError, SimulatorError) as e:
                 return case, [f"could not run: {e}"], 0.0
             if case.check:
                 problems = case.check(outcome)
             else:
-                expect = case.expect or simulate(case, options.sim, work)
                 problems = compare(case, expect, outcome)
+            if case.extra:
+                problems += case.extra(outcome)
             if not problems and not options.keep:
                 shutil.rmtree(work / case.name, ignore_errors=True)
             else:

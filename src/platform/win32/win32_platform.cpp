@@ -4,6 +4,6 @@ namespace oddfw::platform::win32 {
 
 Win32Platform::Win32Platform()
     : platform_{console_,  boxes_, locale_, clock_,       osInfo_, memory_,
-                registry_, aspi_,  events_, passThrough_, files_} {}
+                registry_, aspi_,  events_, passThrough_, files_,  power_} {}
 
 }  // namespace oddfw::platform::win32

@@ -100,6 +100,11 @@ class Win32Files : public Files {
   int OpenText(const std::string& name, std::unique_ptr<TextFile>* file) override;
 };
 
+class Win32Power : public Power {
+ public:
+  void KeepAwake(bool on) override;
+};
+
 // The cause (1 to 14) that a failed file operation reports for a Win32 error
 // code; 1 (generic) for every code without a closer cause.
 int FileErrorCauseOf(uint32_t win32Error);
@@ -125,6 +130,7 @@ class Win32Platform {
   Win32Events events_;
   Win32PassThrough passThrough_;
   Win32Files files_;
+  Win32Power power_;
   Platform platform_;
 };
 
