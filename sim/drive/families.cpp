@@ -1,5 +1,7 @@
 #include "sim/drive/families.h"
 
+#include "sim/drive/bd_family.h"
+
 namespace oddfw::sim::drive {
 
 std::span<const FamilyKind> FamilyKinds() {
@@ -9,6 +11,7 @@ std::span<const FamilyKind> FamilyKinds() {
        [](const nlohmann::ordered_json&, Drive&) -> std::unique_ptr<FamilyBehaviour> {
          return nullptr;
        }},
+      {"bd", MakeBdFamily},
   };
   return kKinds;
 }

@@ -1,0 +1,436 @@
+// The update of the BD writers, end to end: the default scenario and its
+// variants, each run through the whole program on the simulated host. Every
+// test holds the console bytes, the boxes and the SCSI commands.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "update_expectations.h"
+#include "update_run.h"
+
+namespace oddfw {
+namespace {
+
+using testing::CommandsWith;
+using testing::CurrentLine;
+using testing::DefaultScenarioWith;
+using testing::Json;
+using testing::kBanner;
+using testing::kSignatureLine;
+using testing::Message;
+using testing::NewLine;
+using testing::Question82;
+using testing::StartLine;
+using testing::Story;
+using testing::UpdateRun;
+
+// The commands discovery sends to the drive at E:.
+const std::vector<std::string> kDiscovery = {
+    "E: 12 00 00 00 60 00 in 96 2s good",
+    "E: 3C 02 F1 00 00 00 00 00 30 00 in 48 2s good",
+};
+const std::string kInquiry = "E: 12 00 00 00 60 00 in 96 5s good";
+const std::string kProbe = "E: 12 00 00 00 60 00 in 96 2s good";  // InquireCurrentTarget
+const std::string kVendorIdentity = "E: 3C 02 F1 00 00 00 00 00 30 00 in 48 60s good";
+const std::string kStop = "E: 1B 00 00 00 00 00 60s good";
+const std::string kNoDisc = "E: 00 00 00 00 00 00 60s check-condition 02/3A/00";
+const std::string kToKernel = "E: 3B 04 FF 00 00 00 00 01 00 00 out 256 60s good";
+const std::string kToNormal = "E: 3B 05 FF 00 00 00 00 01 00 00 out 256 180s good";
+const std::string kReflashing = "E: 00 00 00 00 00 00 60s check-condition 02/04/12";
+const std::string kRestarted = "E: 00 00 00 00 00 00 60s check-condition 06/29/00";
+
+// The normal-part pieces of an image of `length` bytes, as commands.
+std::vector<std::string> Pieces(uint32_t length = 0x200000, uint8_t bufferId = 0xF0) {
+  std::vector<std::string> lines;
+  for (uint32_t offset = 0; offset < length; offset += 0x8000) {
+    const uint32_t piece = std::min<uint32_t>(length - offset, 0x8000);
+    const uint8_t cdb[10] = {0x3B,
+                             7,
+                             bufferId,
+                             static_cast<uint8_t>(offset >> 16),
+                             static_cast<uint8_t>(offset >> 8),
+                             static_cast<uint8_t>(offset),
+                             0,
+                             static_cast<uint8_t>(piece >> 8),
+                             static_cast<uint8_t>(piece),
+                             0};
+    lines.push_back("E: " + sim::drive::HexBytes(cdb, 10) + " out " + std::to_string(piece) +
+                    " 60s good");
+  }
+  return lines;
+}
+
+std::vector<std::string> Join(std::initializer_list<std::vector<std::string>> parts) {
+  std::vector<std::string> all;
+  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+// The commands of one whole update, from the entry selection to the read
+// back, with `polls` re-flash polls.
+std::vector<std::string> UpdateCommands(std::size_t polls) {
+  return Join(
+      {{kInquiry, kVendorIdentity, kInquiry, kVendorIdentity, kStop, kNoDisc, kToKernel, kInquiry},
+       Pieces(),
+       {kToNormal, kReflashing + " x" + std::to_string(polls), kRestarted, kProbe, kInquiry}});
+}
+
+TEST(Family4000, TheDefaultRunUpdatesTheDriveTo110) {
+  UpdateRun r(DefaultScenarioWith());
+  EXPECT_EQ(r.exitCode(), 0);
+  testing::ExpectDefaultConsole(r.console());
+  ASSERT_EQ(r.boxes().size(), 2u);
+  EXPECT_EQ(r.boxes()[0].text, Question82("1.05 ", "2009/01/"));
+  EXPECT_EQ(r.boxes()[0].type, 0x24u);  // Yes/No question
+  EXPECT_EQ(r.boxes()[1].text, Message(35));
+  EXPECT_EQ(r.boxes()[1].type, 0x40u);  // information
+
+  const std::size_t polls = testing::SplitAtReflash(r.console()).progress.size();
+  EXPECT_EQ(Story(r.commands()), Join({kDiscovery, UpdateCommands(polls)}));
+
+  // The drive got the image byte for byte, with the kernel's name and the
+  // release checksum in its mode-change blocks, and runs the new firmware.
+  sim::drive::BdFamily& drive = r.family();
+  EXPECT_EQ(drive.normalPart(), r.scenario().files.at(0).bytes);
+  EXPECT_EQ(drive.mode(), sim::drive::BdFamily::Mode::kNormal);
+  EXPECT_EQ(drive.reflashCount(), 1u);
+  const auto* model = testing::DriveOf(r.scenario().options.drives[0]);
+  std::vector<uint8_t> block(256, 0);
+  const std::string name = "QUORVEN  MHT-870";
+  std::copy(name.begin(), name.end(), block.begin());
+  block[16] = 0xAE;
+  block[17] = 0xC5;
+  block[18] = 0x6D;
+  block[19] = 0x65;
+  int blocks = 0;
+  for (const sim::drive::Command& c : model->history()) {
+    if (c.opcode() == 0x3B && (c.bufferMode() == 4 || c.bufferMode() == 5)) {
+      EXPECT_EQ(c.dataOut, block);
+      ++blocks;
+    }
+  }
+  EXPECT_EQ(blocks, 2);
+
+  // The re-flash took the drive's 30 s; the run ends within a minute.
+  EXPECT_LT(r.host().clock().NowUs(), 60'000'000u);
+}
+
+TEST(Family4000, ThePollFollowsTheProgressTheDriveReports) {
+  // Polling starts 5 s into the 30 s re-flash (the wait after the return to
+  // normal mode) and asks every 250 ms, the time the busy drive takes.
+  UpdateRun r(DefaultScenarioWith());
+  const std::vector<int> progress = testing::SplitAtReflash(r.console()).progress;
+  ASSERT_FALSE(progress.empty());
+  EXPECT_GE(progress.front(), 15);
+  EXPECT_LE(progress.front(), 18);
+  EXPECT_NEAR(static_cast<double>(progress.size()), 25'000 / 250.0, 3);
+}
+
+// A run that stops before anything is written: the console after the banner
+// and the start line, the boxes and the commands after discovery.
+struct Refusal {
+  const char* name;
+  std::function<void(Json&)> change;
+  int exitCode;
+  std::string console;
+  std::vector<std::string> boxes;
+  std::vector<std::string> commands;
+};
+
+TEST(Family4000, ChecksRefuseTheDriveBeforeAnythingIsWritten) {
+  const std::vector<std::string> selected = {kInquiry, kVendorIdentity};
+  const std::vector<std::string> checked = {kInquiry, kVendorIdentity, kInquiry, kVendorIdentity};
+  const std::string current = CurrentLine("1.05 ", "2009/01/20") + kSignatureLine;
+  const std::string fileError = Message(11).replace(Message(11).find("%.12s"), 5, "S1005001.110");
+  auto image = [](const char* key, const char* value) {
+    return [=](Json& s) { s["files"]["S1005001.110"]["image"][key] = value; };
+  };
+  auto drive = [](const char* part, const char* key, const char* value) {
+    return [=](Json& s) { s["drives"][0][part][key] = value; };
+  };
+  const Refusal cases[] = {
+      {"already latest",
+       [](Json& s) {
+         s["drives"][0]["identity"]["revision"] = "1.10";
+         s["drives"][0]["identity"]["date"] = "2009/02/18";
+       },
+       0,
+       CurrentLine("1.10 ", "2009/02/18") + kSignatureLine + Message(54),
+       {Message(54)},
+       checked},
+      {"older image",
+       image("dateText", "09/02/17"),
+       1,
+       Message(69) + fileError + Message(36),
+       {Message(69), fileError, Message(36)},
+       selected},
+      {"kernel image under the release's name",
+       image("partKind", "K"),
+       1,
+       Message(40) + fileError + Message(36),
+       {Message(40), fileError, Message(36)},
+       selected},
+      {"other hardware revision",
+       drive("vendorIdentity", "hardwareRevision", "SAT 0002"),
+       0,
+       current + Message(1),
+       {Message(1)},
+       checked},
+      {"other signature",
+       drive("vendorIdentity", "signature", "HALV    "),
+       0,
+       CurrentLine("1.05 ", "2009/01/20") + "\nCurrent Signature = HALV    " + Message(37),
+       {Message(37)},
+       checked},
+      {"image for another normal part",
+       image("normalModelName", "RAVMO   "),
+       0,
+       current + Message(3),
+       {Message(3)},
+       checked},
+      {"pre-production firmware",
+       drive("identity", "revision", "0.99"),
+       0,
+       CurrentLine("0.99 ", "2009/01/20") + kSignatureLine + Message(73),
+       {Message(73)},
+       checked},
+      {"a disc in the tray",
+       [](Json& s) { s["drives"][0]["disc"] = true; },
+       0,
+       current + Message(5),
+       {Message(5)},
+       Join({checked, {kStop, "E: 00 00 00 00 00 00 60s good"}})},
+      {"a disc becoming ready",
+       [](Json& s) {
+         s["drives"][0]["disc"] = true;
+         s["drives"][0]["family"]["spinUpMs"] = 60000;
+       },
+       0,
+       current + Message(6),
+       {},
+       Join({checked, {kStop, "E: 00 00 00 00 00 00 60s check-condition 02/04/01"}})},
+      {"No to the question",
+       [](Json& s) { s["answers"] = {"no"}; },
+       0,
+       current,
+       {Question82("1.05 ", "2009/01/")},
+       Join({checked, {kStop, kNoDisc}})},
+      {"No to the warning that the update cannot be undone",
+       [](Json& s) {
+         s["definition"]["entries"] = {{{"irreversibleWarning", true}}};
+         s["answers"] = {"no"};
+       },
+       0,
+       current + Message(33),
+       {"\nAfter you change the firmware to ver1.10, \r\nyou can not change the firmware to old "
+        "version.\r\nDo you proceed to update ?",
+        Message(33)},
+       checked},
+  };
+  for (const Refusal& c : cases) {
+    SCOPED_TRACE(c.name);
+    UpdateRun r(DefaultScenarioWith(c.change));
+    EXPECT_EQ(r.exitCode(), c.exitCode);
+    EXPECT_EQ(r.console(), kBanner + StartLine(1) + c.console);
+    EXPECT_EQ(r.boxTexts(), c.boxes);
+    EXPECT_EQ(Story(r.commands(), kDiscovery.size()), c.commands);
+    EXPECT_EQ(r.family().mode(), sim::drive::BdFamily::Mode::kNormal);
+  }
+}
+
+TEST(Family4000, TheDriveRefusesKernelModeAndTheRunEnds) {
+  // The drive expects another checksum than the release's.
+  UpdateRun r(
+      DefaultScenarioWith([](Json& s) { s["drives"][0]["family"]["checksum"] = "0x12345678"; }));
+  EXPECT_EQ(r.exitCode(), 1);
+  EXPECT_EQ(r.console(), kBanner + StartLine(1) + CurrentLine("1.05 ", "2009/01/20") +
+                             kSignatureLine + Message(61) + Message(14) + Message(36));
+  EXPECT_EQ(r.boxTexts(), (std::vector<std::string>{Question82("1.05 ", "2009/01/"), Message(36)}));
+  EXPECT_EQ(Story(r.commands(), kDiscovery.size()),
+            (std::vector<std::string>{
+                kInquiry, kVendorIdentity, kInquiry, kVendorIdentity, kStop, kNoDisc,
+                "E: 3B 04 FF 00 00 00 00 01 00 00 out 256 60s check-condition 05/26/00"}));
+  EXPECT_EQ(r.family().mode(), sim::drive::BdFamily::Mode::kNormal);
+}
+
+TEST(Family4000, AFailedPieceIsReadBackAndRetried) {
+  // The tenth piece of the first attempt fails: command 20 counts discovery's
+  // two, the selection's, report's and check's six, the stop, the TEST UNIT
+  // READY, the kernel-mode entry and its confirmation.
+  UpdateRun r(DefaultScenarioWith([](Json& s) {
+    s["drives"][0]["faults"] = {
+        {"rules", {{{"nth", 20}, {"opcode", "0x3B"}, {"sense", {"0x04", "0x08", "0x00"}}}}}};
+  }));
+  EXPECT_EQ(r.exitCode(), 0);
+  std::string firstAttempt;
+  for (uint32_t offset = 0; offset <= 9 * 0x8000; offset += 0x8000) {
+    firstAttempt += "\rProcessing " + std::to_string(offset * 100 / 0x200000) + "%";
+  }
+  const std::string kernel = "0000 ";
+  const testing::ReflashSplit s = testing::SplitAtReflash(r.console());
+  EXPECT_EQ(s.before, kBanner + StartLine(1) + CurrentLine("1.05 ", "2009/01/20") + kSignatureLine +
+                          Message(61) + firstAttempt + Message(42) + NewLine(kernel, "08/12/05  ") +
+                          // the retry: the drive runs its kernel, its date is not read
+                          testing::UpdateHead(kernel, "08/12/05"));
+  testing::ExpectRisingProgress(s.progress);
+  EXPECT_EQ(s.after, testing::UpdateTail() + Message(35));
+  EXPECT_EQ(r.boxTexts(),
+            (std::vector<std::string>{Question82("1.05 ", "2009/01/"), Message(42), Message(47),
+                                      Question82(kernel, "08/12/05"), Message(35)}));
+  std::vector<std::string> pieces = Pieces();
+  pieces.resize(10);
+  pieces.back() = "E: 3B 07 F0 04 80 00 00 80 00 00 out 32768 60s check-condition 04/08/00";
+  EXPECT_EQ(Story(r.commands(), kDiscovery.size()),
+            Join({{kInquiry, kVendorIdentity, kInquiry, kVendorIdentity, kStop, kNoDisc, kToKernel,
+                   kInquiry},
+                  pieces,
+                  // the read back (still the kernel), then the retry, which
+                  // skips the entry selection
+                  {kInquiry + " x2", kVendorIdentity, kStop, kNoDisc, kToKernel, kInquiry},
+                  Pieces(),
+                  {kToNormal, kReflashing + " x" + std::to_string(s.progress.size()), kRestarted,
+                   kProbe, kInquiry}}));
+  EXPECT_EQ(r.family().normalPart(), r.scenario().files.at(0).bytes);
+}
+
+TEST(Family4000, AShortImageLeavesTheDriveInItsKernelYesThenNo) {
+  // The file holds half the image: the drive will not leave its kernel.
+  UpdateRun r(DefaultScenarioWith([](Json& s) {
+    s["files"]["S1005001.110"]["image"]["size"] = "0x100000";
+    s["answers"] = {"yes", "yes", "yes", "no"};
+  }));
+  EXPECT_EQ(r.exitCode(), 1);
+  const std::string kernel = "0000 ";
+  const std::string attempt = Message(61) + testing::TransferLines(0x100000) +
+                              testing::kTransferDone + Message(15) + "\n" + testing::kReflashDone +
+                              NewLine(kernel, "08/12/05  ");
+  EXPECT_EQ(r.console(), kBanner + StartLine(1) + CurrentLine("1.05 ", "2009/01/20") +
+                             kSignatureLine + attempt + CurrentLine(kernel, "08/12/05") +
+                             kSignatureLine + attempt + Message(36));
+  EXPECT_EQ(r.boxTexts(),
+            (std::vector<std::string>{Question82("1.05 ", "2009/01/"), Message(47),
+                                      Question82(kernel, "08/12/05"), Message(47), Message(36)}));
+  // Refused, the return to normal mode leaves the poll nothing to follow:
+  // TEST UNIT READY finds the kernel idle and two INQUIRY commands end it.
+  const std::vector<std::string> transfer =
+      Join({{kToKernel, kInquiry},
+            Pieces(0x100000),
+            {"E: 3B 05 FF 00 00 00 00 01 00 00 out 256 180s check-condition 05/2C/00", kNoDisc,
+             kProbe + " x2"}});
+  EXPECT_EQ(Story(r.commands(), kDiscovery.size()),
+            Join({{kInquiry, kVendorIdentity, kInquiry, kVendorIdentity, kStop, kNoDisc},
+                  transfer,
+                  {kInquiry + " x2", kVendorIdentity, kStop, kNoDisc},
+                  transfer,
+                  {kInquiry}}));
+  EXPECT_EQ(r.family().mode(), sim::drive::BdFamily::Mode::kKernel);
+  EXPECT_EQ(r.family().reflashCount(), 0u);
+}
+
+TEST(Family4000, AKernelOnlyDriveIsFoundAgainAndFinished) {
+  // The first run's re-flash fails: the drive comes back in its kernel
+  // without a normal part, and the user stops.
+  UpdateRun first(DefaultScenarioWith([](Json& s) {
+    s["drives"][0]["family"]["failedReflashes"] = 1;
+    s["answers"] = {"yes", "no"};
+  }));
+  EXPECT_EQ(first.exitCode(), 1);
+  const testing::ReflashSplit s1 = testing::SplitAtReflash(first.console());
+  EXPECT_EQ(s1.before, kBanner + StartLine(1) + testing::UpdateHead());
+  testing::ExpectRisingProgress(s1.progress);
+  EXPECT_EQ(s1.after, testing::kReflashDone + NewLine("0000 ", "08/12/05  ") + Message(36));
+  EXPECT_EQ(first.boxTexts(),
+            (std::vector<std::string>{Question82("1.05 ", "2009/01/"), Message(47), Message(36)}));
+  EXPECT_EQ(first.family().mode(), sim::drive::BdFamily::Mode::kKernel);
+
+  // A second run finds the drive by its signature and empty normal part,
+  // skips the kernel-mode entry and finishes the update.
+  sim::Scenario again = first.scenario();
+  again.options.answers.clear();
+  UpdateRun second(again);
+  EXPECT_EQ(second.exitCode(), 0);
+  const testing::ReflashSplit s2 = testing::SplitAtReflash(second.console());
+  EXPECT_EQ(s2.before, kBanner + StartLine(1) + CurrentLine("0000 ", "08/12/05") + kSignatureLine +
+                           Message(61) + testing::TransferLines() + testing::kTransferDone + "\n");
+  testing::ExpectRisingProgress(s2.progress);
+  EXPECT_EQ(s2.after, testing::UpdateTail() + Message(35));
+  EXPECT_EQ(second.boxTexts(),
+            (std::vector<std::string>{Question82("0000 ", "08/12/05"), Message(35)}));
+  EXPECT_EQ(Story(second.commands()),
+            Join({kDiscovery,
+                  {kInquiry, kVendorIdentity, kInquiry, kVendorIdentity, kStop, kNoDisc},
+                  Pieces(),
+                  {kToNormal, kReflashing + " x" + std::to_string(s2.progress.size()), kRestarted,
+                   kProbe, kInquiry}}));
+  EXPECT_EQ(second.family().mode(), sim::drive::BdFamily::Mode::kNormal);
+  EXPECT_EQ(second.family().reflashCount(), 2u);
+}
+
+TEST(Family4000, AReleaseWithAKernelPartSendsItFirst) {
+  UpdateRun r(DefaultScenarioWith([](Json& s) {
+    s["definition"]["entries"] = {{{"updateParts", "kernel-and-normal"}}};
+    s["files"]["S1005000.110"]["image"] = {
+        {"partKind", "K"}, {"size", "0x11200"}, {"kernelRevisionText", "0002"}, {"seed", 7}};
+  }));
+  EXPECT_EQ(r.exitCode(), 0);
+  testing::ExpectDefaultConsole(r.console());
+  // The kernel part in three pieces from the kernel image, then the normal
+  // image, loaded again over it.
+  EXPECT_EQ(Story(CommandsWith(r.commands(), {0x3B, 0x07, 0xFE})),
+            (std::vector<std::string>{"E: 3B 07 FE 00 00 00 00 80 00 00 out 32768 60s good",
+                                      "E: 3B 07 FE 00 80 00 00 80 00 00 out 32768 60s good",
+                                      "E: 3B 07 FE 01 00 00 00 12 00 00 out 4608 60s good"}));
+  EXPECT_EQ(r.fileCounts().binaryOpens, 3);
+  EXPECT_EQ(r.fileCounts().OpenNow(), 0);
+  EXPECT_EQ(r.family().kernelBytesReceived(), 0x11200u);
+  EXPECT_EQ(r.family().normalPart(), r.scenario().files.at(0).bytes);
+  // The kernel part went before the normal part, after the kernel check's INQUIRY.
+  const std::vector<std::string> story = Story(r.commands(), kDiscovery.size());
+  const std::vector<std::string> head(story.begin(), story.begin() + 11);
+  EXPECT_EQ(head, (std::vector<std::string>{kInquiry, kVendorIdentity, kInquiry, kVendorIdentity,
+                                            kStop, kNoDisc, kToKernel, kInquiry + " x2",
+                                            "E: 3B 07 FE 00 00 00 00 80 00 00 out 32768 60s good",
+                                            "E: 3B 07 FE 00 80 00 00 80 00 00 out 32768 60s good",
+                                            "E: 3B 07 FE 01 00 00 00 12 00 00 out 4608 60s good"}));
+  // The drive now runs the new kernel's revision when it is in its kernel.
+  EXPECT_EQ(r.family().options().kernelRevision, "0002");
+}
+
+TEST(Family4000, TwoDrivesWithAndWithoutTheQuestionPerDrive) {
+  auto twoDrives = [](const char* answer) {
+    return DefaultScenarioWith([answer](Json& s) {
+      Json second = s["drives"][0];
+      second["letter"] = "F";
+      s["drives"].push_back(second);
+      s["answers"] = {answer};
+    });
+  };
+  const std::string question31 =
+      "\r\n2 target device(s) is found.\r\nDo you want to update all drives ?";
+  for (const char* answer : {"yes", "no"}) {
+    SCOPED_TRACE(answer);
+    UpdateRun r(twoDrives(answer));
+    EXPECT_EQ(r.exitCode(), 0);
+    const testing::ReflashSplit one = testing::SplitAtReflash(r.console());
+    const testing::ReflashSplit two = testing::SplitAtReflash(one.after, 1);
+    EXPECT_EQ(one.before, kBanner + StartLine(1) + testing::UpdateHead());
+    EXPECT_EQ(two.before, testing::UpdateTail() + StartLine(2) + testing::UpdateHead());
+    EXPECT_EQ(two.after, testing::UpdateTail() + Message(35));
+    std::vector<std::string> boxes = {question31};
+    if (std::string(answer) == "no") {
+      boxes.push_back(Question82("1.05 ", "2009/01/"));
+      boxes.push_back(Question82("1.05 ", "2009/01/"));
+    }
+    boxes.push_back(Message(35));
+    EXPECT_EQ(r.boxTexts(), boxes);
+    EXPECT_EQ(r.family(0).mode(), sim::drive::BdFamily::Mode::kNormal);
+    EXPECT_EQ(r.family(1).mode(), sim::drive::BdFamily::Mode::kNormal);
+    EXPECT_EQ(r.family(0).normalPart(), r.family(1).normalPart());
+    EXPECT_EQ(CommandsWith(r.commands(), {0x3B, 0x07, 0xF0}).size(), 128u);
+  }
+}
+
+}  // namespace
+}  // namespace oddfw
