@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -430,6 +431,183 @@ TEST(Family4000, TwoDrivesWithAndWithoutTheQuestionPerDrive) {
     EXPECT_EQ(r.family(0).normalPart(), r.family(1).normalPart());
     EXPECT_EQ(CommandsWith(r.commands(), {0x3B, 0x07, 0xF0}).size(), 128u);
   }
+}
+
+// Answers TEST UNIT READY and INQUIRY from scripts once the drive has been
+// told to return to normal mode; everything else (and what the scripts do
+// not cover) goes to the drive.
+class ScriptedReflash : public sim::drive::ScsiDevice {
+ public:
+  ScriptedReflash(std::shared_ptr<sim::drive::ScsiDevice> drive,
+                  std::vector<sim::drive::Reply> testUnitReady,
+                  std::vector<sim::drive::Reply> inquiry)
+      : drive_(std::move(drive)),
+        testUnitReady_(testUnitReady.begin(), testUnitReady.end()),
+        inquiry_(inquiry.begin(), inquiry.end()) {}
+
+  sim::drive::Reply Execute(const sim::drive::Command& c) override {
+    std::deque<sim::drive::Reply>* script = !armed_              ? nullptr
+                                            : c.opcode() == 0x00 ? &testUnitReady_
+                                            : c.opcode() == 0x12 ? &inquiry_
+                                                                 : nullptr;
+    if (script != nullptr && !script->empty()) {
+      sim::drive::Reply r = script->front();
+      script->pop_front();
+      r.durationUs = 1000;
+      return r;
+    }
+    if (c.opcode() == 0x3B && c.bufferMode() == 5) armed_ = true;
+    return drive_->Execute(c);
+  }
+
+ private:
+  std::shared_ptr<sim::drive::ScsiDevice> drive_;
+  std::deque<sim::drive::Reply> testUnitReady_;
+  std::deque<sim::drive::Reply> inquiry_;
+  bool armed_ = false;
+};
+
+sim::drive::Reply Busy(uint16_t progress) {
+  sim::drive::Reply r = sim::drive::Reply::Check(2, 0x04, 0x12);
+  r.SetProgress(progress);
+  return r;
+}
+
+sim::drive::Reply Sense(uint8_t key, uint8_t asc, uint8_t ascq) {
+  return sim::drive::Reply::Check(key, asc, ascq);
+}
+
+sim::drive::Reply Gone() {
+  sim::drive::Reply r;
+  r.outcome = sim::drive::Outcome::kDeviceGone;
+  return r;
+}
+
+TEST(Family4000, ThePollDecidesOnWhatTheDriveAnswers) {
+  const std::string tur = "E: 00 00 00 00 00 00 60s ";
+  const std::string probe = "E: 12 00 00 00 60 00 in 96 2s ";
+  struct Case {
+    const char* name;
+    std::vector<sim::drive::Reply> testUnitReady;
+    std::vector<sim::drive::Reply> inquiry;
+    std::string progress;               // the console between "\n" and the closing line
+    std::vector<std::string> commands;  // after the return to normal mode
+    uint64_t pauseUs;                   // before the last probe of the poll
+  };
+  const Case cases[] = {
+      {"progress from sense bytes 16-17",
+       {Busy(0x8000), Busy(0xFFFF)},
+       {},
+       "\rFW Reflashing 50%\rFW Reflashing 99%",
+       {tur + "check-condition 02/04/12 x2", kRestarted, kProbe, kInquiry},
+       0},
+      {"ready: a 2 s pause, then the probe",
+       {sim::drive::Reply::Good()},
+       {},
+       "",
+       {tur + "good", kProbe, kInquiry},
+       2'000'000},
+      {"unit attention: the probe at once",
+       {Sense(6, 0x29, 0)},
+       {},
+       "",
+       {kRestarted, kProbe, kInquiry},
+       0},
+      {"a probe that finds the drive busy sends the poll back",
+       {Sense(6, 0x29, 0)},
+       {Busy(0)},
+       "",
+       {kRestarted, probe + "check-condition 02/04/12", kRestarted, kProbe, kInquiry},
+       0},
+      {"another answer: a drive that answers INQUIRY is done",
+       {Sense(3, 0x11, 0)},
+       {},
+       "",
+       {tur + "check-condition 03/11/00", kProbe + " x2", kInquiry},
+       0},
+      {"another answer: an INQUIRY that finds it busy shows its progress",
+       {Sense(3, 0x11, 0)},
+       {Busy(0x4000)},
+       "\rFW Reflashing 25%",
+       {tur + "check-condition 03/11/00", probe + "check-condition 02/04/12", kRestarted, kProbe,
+        kInquiry},
+       0},
+      {"another answer, INQUIRY fails: two more tries 1 s apart",
+       {Sense(3, 0x11, 0)},
+       {Sense(4, 0x44, 0), Sense(4, 0x44, 0), Sense(4, 0x44, 0)},
+       "",
+       {tur + "check-condition 03/11/00", probe + "check-condition 04/44/00 x3", kProbe, kInquiry},
+       0},
+      {"the transport fails: asked again at once",
+       {Gone(), Gone()},
+       {},
+       "",
+       {tur + "device-gone x2", kRestarted, kProbe, kInquiry},
+       0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Scenario scenario =
+        DefaultScenarioWith([](Json& s) { s["drives"][0]["family"]["reflashMs"] = 0; });
+    std::shared_ptr<sim::drive::ScsiDevice>& device = scenario.options.drives[0].device;
+    device = std::make_shared<ScriptedReflash>(device, c.testUnitReady, c.inquiry);
+    UpdateRun r(scenario);
+    EXPECT_EQ(r.exitCode(), 0);
+    const std::string head = kBanner + StartLine(1) + testing::UpdateHead();
+    EXPECT_EQ(r.console(), head + c.progress + testing::UpdateTail() + Message(35));
+
+    std::vector<sim::ScsiRecord> after;
+    bool seen = false;
+    for (const sim::ScsiRecord& command : r.commands()) {
+      if (seen) after.push_back(command);
+      if (command.cdb[0] == 0x3B && command.cdb[1] == 5) seen = true;
+    }
+    EXPECT_EQ(Story(after), c.commands);
+    ASSERT_GE(after.size(), 3u);
+    const sim::ScsiRecord& lastProbe = after[after.size() - 2];
+    const sim::ScsiRecord& beforeIt = after[after.size() - 3];
+    // Waits are whole ticks of the millisecond clock.
+    EXPECT_GE(lastProbe.timeUs - beforeIt.endUs + 1000, c.pauseUs);
+    EXPECT_LT(lastProbe.timeUs - beforeIt.endUs, c.pauseUs + 2000);
+  }
+}
+
+TEST(Family4000, TheTwoInquiriesAfterAnUnknownAnswerAreASecondApart) {
+  sim::Scenario scenario =
+      DefaultScenarioWith([](Json& s) { s["drives"][0]["family"]["reflashMs"] = 0; });
+  std::shared_ptr<sim::drive::ScsiDevice>& device = scenario.options.drives[0].device;
+  device = std::make_shared<ScriptedReflash>(
+      device, std::vector<sim::drive::Reply>{Sense(3, 0x11, 0)},
+      std::vector<sim::drive::Reply>{Sense(4, 0x44, 0), Sense(4, 0x44, 0), Sense(4, 0x44, 0)});
+  UpdateRun r(scenario);
+  const std::vector<sim::ScsiRecord> probes = CommandsWith(r.commands(), {0x12});
+  // ... the first three after the re-flash: the failed probe, then the pair.
+  ASSERT_GE(probes.size(), 5u);
+  const sim::ScsiRecord& second = probes[probes.size() - 4];
+  const sim::ScsiRecord& third = probes[probes.size() - 3];
+  EXPECT_GE(third.timeUs - second.endUs, 999'000u);
+  EXPECT_LT(third.timeUs - second.endUs, 1'002'000u);
+}
+
+TEST(Family4000, APollWithoutEndStopsAfterTenMinutesOfDriveTime) {
+  // The drive re-flashes for longer than the poll waits; the read back then
+  // finds it still busy and the run ends.
+  UpdateRun r(
+      DefaultScenarioWith([](Json& s) { s["drives"][0]["family"]["reflashMs"] = 2'000'000; }));
+  EXPECT_EQ(r.exitCode(), 1);
+  const testing::ReflashSplit s = testing::SplitAtReflash(r.console());
+  EXPECT_EQ(s.before, kBanner + StartLine(1) + testing::UpdateHead());
+  EXPECT_FALSE(s.progress.empty());
+  EXPECT_LE(s.progress.back(), 40);  // 600 s of 2000 s, and the 5 s before
+  EXPECT_EQ(s.after, testing::kReflashDone + Message(9) + Message(36));
+  const std::vector<sim::ScsiRecord> polls = CommandsWith(r.commands(), {0x00});
+  ASSERT_GT(polls.size(), 2u);
+  // The first poll follows the stop and the empty-tray check; the last ends
+  // the ten minutes.
+  const uint64_t spanUs = polls.back().endUs - polls[1].timeUs;
+  EXPECT_GE(spanUs, 599'000'000u);
+  EXPECT_LE(spanUs, 600'500'000u);
+  EXPECT_EQ(r.boxTexts().back(), Message(36));
 }
 
 }  // namespace
