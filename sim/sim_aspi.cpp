@@ -79,6 +79,7 @@ uint32_t SimAspi::ExecScsiCmd(platform::SrbExecScsiCmd* srb) {
                      : (srb->SRB_Flags & platform::kSrbDirOut) ? drive::Direction::kOut
                                                                : drive::Direction::kNone;
   record.length = srb->SRB_BufLen;
+  record.data = srb->SRB_BufPointer;
   record.notify = (srb->SRB_Flags & platform::kSrbEventNotify) ? "event" : "poll";
   record.endUs = record.timeUs;
 

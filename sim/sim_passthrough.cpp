@@ -47,6 +47,7 @@ bool SimPassThrough::ScsiPassThroughDirect(platform::Handle device,
                   : sptd.DataIn == platform::kScsiIoctlDataOut ? drive::Direction::kOut
                                                                : drive::Direction::kNone;
   log.length = sptd.DataTransferLength;
+  log.data = sptd.DataBuffer;
   log.timeoutS = sptd.TimeOutValue;
   log.endUs = log.timeUs;
   auto fail = [&](uint32_t error, const char* result) {
@@ -59,11 +60,11 @@ bool SimPassThrough::ScsiPassThroughDirect(platform::Handle device,
 
   const OpenDevice* open = open_.Find(device);
   if (open == nullptr) {
-    log.target = "?";
+    log.target.assign(1, '?');
     return fail(platform::kErrorInvalidHandle, "error");
   }
   const AttachedDrive& attached = *open->drive;
-  log.target = std::string(1, attached.letter) + ":";
+  log.target = {attached.letter, ':'};
   if ((open->access & (platform::kGenericRead | platform::kGenericWrite)) !=
       (platform::kGenericRead | platform::kGenericWrite)) {
     return fail(platform::kErrorAccessDenied, "error");

@@ -114,8 +114,38 @@ TEST(Family4000, TheDefaultRunUpdatesTheDriveTo110) {
   }
   EXPECT_EQ(blocks, 2);
 
+  // Every piece went straight from the image buffer, at its offset: the
+  // program copies nothing on the way to the drive.
+  int pieces = 0;
+  for (std::size_t i = 0; i < r.commands().size(); ++i) {
+    const sim::ScsiRecord& c = r.commands()[i];
+    if (c.cdb[0] != 0x3B || c.cdb[1] != 7) continue;
+    const int64_t offset = int64_t{c.cdb[3]} << 16 | int64_t{c.cdb[4]} << 8 | c.cdb[5];
+    EXPECT_EQ(r.imageOffset(i), offset);
+    ++pieces;
+  }
+  EXPECT_EQ(pieces, 64);
+
   // The re-flash took the drive's 30 s; the run ends within a minute.
   EXPECT_LT(r.host().clock().NowUs(), 60'000'000u);
+}
+
+TEST(Family4000, OnAWindows98HostThePollSeesTheDrivesAnswersToo) {
+  // Through ASPI a CHECK CONDITION comes back as a failure like any other;
+  // the poll still shows the progress and ends at the restart.
+  UpdateRun r(DefaultScenarioWith([](Json& s) {
+    s["host"] = {{"windows", "98"}, {"aspi", {{"adapters", {"ESDI_506"}}}}};
+    s["drives"][0].erase("letter");
+    s["drives"][0]["adapter"] = 0;
+    s["drives"][0]["target"] = 0;
+  }));
+  EXPECT_EQ(r.exitCode(), 0);
+  testing::ExpectDefaultConsole(r.console());
+  EXPECT_EQ(r.boxTexts(), (std::vector<std::string>{Question82("1.05 ", "2009/01/"), Message(35)}));
+  EXPECT_LT(r.host().clock().NowUs(), 60'000'000u);
+  const std::vector<sim::ScsiRecord> polls = CommandsWith(r.commands(), {0x00});
+  ASSERT_FALSE(polls.empty());
+  EXPECT_EQ(polls.back().sense.at(12), 0x29);  // the last one saw the restart
 }
 
 TEST(Family4000, ThePollFollowsTheProgressTheDriveReports) {

@@ -58,6 +58,15 @@ class UpdateRun {
         platform::Platform{p.console, p.boxes, p.locale, p.clock, p.osInfo, p.memory, p.registry,
                            p.aspi, p.events, p.passThrough, *files_});
     run_ = std::make_unique<Run>(*platform_);
+    // Where each command's data lay: in the image buffer (at which offset)
+    // or elsewhere, seen while the buffer exists.
+    host_->SetScsiObserver([this](const sim::ScsiRecord& record) {
+      const FirmwareImage& image = run_->image.firmware;
+      const auto* data = static_cast<const uint8_t*>(record.data);
+      const bool inImage = data != nullptr && image.buffer != nullptr && data >= image.buffer &&
+                           data < image.buffer + image.capacity;
+      imageOffsets_.push_back(inImage ? static_cast<int64_t>(data - image.buffer) : -1);
+    });
     DriverHooks hooks = DriverHooks::Program();
     if (scenario_.definition) hooks.fillDefinition = sim::DefinitionFiller(*scenario_.definition);
     exitCode_ = RunDriver(*run_, hooks);
@@ -75,6 +84,9 @@ class UpdateRun {
   const std::vector<sim::ScsiRecord>& commands() const { return host_->commands(); }
   const sim::FileCounts& fileCounts() const { return files_->counts(); }
   sim::SimPlatform& host() { return *host_; }
+  // The offset in the image buffer of the data of command `i`, or -1 when
+  // its data lay elsewhere (or it had none).
+  int64_t imageOffset(std::size_t i) const { return imageOffsets_.at(i); }
   Run& run() { return *run_; }
   // The scenario as run: its drives are the very drive objects, so a second
   // run can find them as this one left them.
@@ -97,6 +109,7 @@ class UpdateRun {
   std::unique_ptr<sim::SimFiles> files_;
   std::unique_ptr<platform::Platform> platform_;
   std::unique_ptr<Run> run_;
+  std::vector<int64_t> imageOffsets_;
   int exitCode_ = -100;
 };
 
