@@ -429,6 +429,73 @@ TEST(Family4000, AReleaseWithAKernelPartSendsItFirst) {
   EXPECT_EQ(r.family().options().kernelRevision, "0002");
 }
 
+TEST(Family4000, KernelPartFailuresEndTheRun) {
+  auto kernelRelease = [](std::function<void(Json&)> change) {
+    return DefaultScenarioWith([change](Json& s) {
+      s["definition"]["entries"] = {{{"updateParts", "kernel-and-normal"}}};
+      s["files"]["S1005000.110"]["image"] = {
+          {"partKind", "K"}, {"size", "0x11200"}, {"kernelRevisionText", "0002"}};
+      change(s);
+    });
+  };
+  auto kernelImage = [](const char* key, Json value) {
+    return [key, value](Json& s) { s["files"]["S1005000.110"]["image"][key] = value; };
+  };
+  struct Case {
+    const char* name;
+    std::function<void(Json&)> change;
+    std::string messages;            // after message 61
+    std::vector<std::string> boxes;  // after the question
+    std::size_t kernelPieces;        // commands to buffer 0xFE
+  };
+  const Case cases[] = {
+      {"no kernel image", [](Json& s) { s["files"].erase("S1005000.110"); }, Message(72), {}, 0},
+      {"a kernel image shorter than the kernel part",
+       kernelImage("size", "0x11000"),
+       Message(72),
+       {},
+       0},
+      {"a normal image under the kernel's name",
+       kernelImage("partKind", "N"),
+       Message(39) + Message(72),
+       {Message(39)},
+       0},
+      {"the drive runs that kernel already",
+       [](Json& s) {
+         s["drives"][0]["family"]["kernelRevision"] = "0002";
+         s["drives"][0]["family"]["kernelDate"] = "09/02/18";
+       },
+       Message(10),
+       {},
+       0},
+      {"a kernel piece fails",
+       [](Json& s) {
+         // command 13: the second piece, after discovery's two commands, the
+         // selection's two, the report's, the check's, the stop, the empty
+         // tray, the kernel-mode entry and the two INQUIRY commands after it
+         s["drives"][0]["faults"] = {
+             {"rules", {{{"opcode", "0x3B"}, {"mode", 7}, {"bufferId", "0xFE"}, {"nth", 13}}}}};
+       },
+       Message(41),
+       {Message(41)},
+       2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UpdateRun r(kernelRelease(c.change));
+    EXPECT_EQ(r.exitCode(), 1);
+    EXPECT_EQ(r.console(), kBanner + StartLine(1) + CurrentLine("1.05 ", "2009/01/20") +
+                               kSignatureLine + Message(61) + c.messages + Message(36));
+    std::vector<std::string> boxes = {Question82("1.05 ", "2009/01/")};
+    boxes.insert(boxes.end(), c.boxes.begin(), c.boxes.end());
+    boxes.push_back(Message(36));
+    EXPECT_EQ(r.boxTexts(), boxes);
+    EXPECT_EQ(CommandsWith(r.commands(), {0x3B, 0x07, 0xFE}).size(), c.kernelPieces);
+    EXPECT_TRUE(CommandsWith(r.commands(), {0x3B, 0x07, 0xF0}).empty());
+    EXPECT_EQ(r.family().mode(), sim::drive::BdFamily::Mode::kKernel);
+  }
+}
+
 TEST(Family4000, TwoDrivesWithAndWithoutTheQuestionPerDrive) {
   auto twoDrives = [](const char* answer) {
     return DefaultScenarioWith([answer](Json& s) {
