@@ -526,7 +526,14 @@ TEST(Family4000, TwoDrivesWithAndWithoutTheQuestionPerDrive) {
     EXPECT_EQ(r.family(0).mode(), sim::drive::BdFamily::Mode::kNormal);
     EXPECT_EQ(r.family(1).mode(), sim::drive::BdFamily::Mode::kNormal);
     EXPECT_EQ(r.family(0).normalPart(), r.family(1).normalPart());
-    EXPECT_EQ(CommandsWith(r.commands(), {0x3B, 0x07, 0xF0}).size(), 128u);
+    // E: first, then F:; discovery probes both before either is updated.
+    auto at = [](std::vector<std::string> lines, const std::string& letter) {
+      for (std::string& line : lines) line.replace(0, 1, letter);
+      return lines;
+    };
+    EXPECT_EQ(Story(r.commands()),
+              Join({kDiscovery, at(kDiscovery, "F"), UpdateCommands(one.progress.size()),
+                    at(UpdateCommands(two.progress.size()), "F")}));
   }
 }
 
