@@ -44,8 +44,7 @@ BufferArena& WorkArena() {
 }
 
 platform::Platform WithFiles(platform::Platform& p, platform::Files& f) {
-  return platform::Platform{p.console,  p.boxes, p.locale, p.clock,       p.osInfo, p.memory,
-                            p.registry, p.aspi,  p.events, p.passThrough, f,        p.power};
+  return p.WithFiles(f);
 }
 
 }  // namespace

@@ -62,6 +62,7 @@ uint32_t AspiLayer::Submit(platform::SrbExecScsiCmd* srb, uint64_t nowUs, ScsiRe
                 : (srb->SRB_Flags & platform::kSrbDirOut) ? drive::Direction::kOut
                                                           : drive::Direction::kNone;
   r.length = srb->SRB_BufLen;
+  r.data = srb->SRB_BufPointer;
   r.notify = (srb->SRB_Flags & platform::kSrbEventNotify) ? "event" : "poll";
   r.endUs = r.timeUs;
 

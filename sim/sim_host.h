@@ -49,6 +49,7 @@ struct ScsiRecord {
   std::vector<uint8_t> cdb;
   drive::Direction direction = drive::Direction::kNone;
   uint32_t length = 0;               // bytes of the data phase the program declared
+  const void* data = nullptr;        // the program's buffer of the data phase (where it lies)
   std::optional<uint32_t> timeoutS;  // pass-through: TimeOutValue
   std::string notify;                // ASPI: "event" or "poll"
   // good, check-condition, status (another SCSI status), never (no answer

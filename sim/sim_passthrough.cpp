@@ -47,6 +47,7 @@ bool SimPassThrough::ScsiPassThroughDirect(platform::Handle device,
                   : sptd.DataIn == platform::kScsiIoctlDataOut ? drive::Direction::kOut
                                                                : drive::Direction::kNone;
   log.length = sptd.DataTransferLength;
+  log.data = sptd.DataBuffer;
   log.timeoutS = sptd.TimeOutValue;
   log.endUs = log.timeUs;
   auto fail = [&](uint32_t error, const char* result) {
@@ -63,7 +64,7 @@ bool SimPassThrough::ScsiPassThroughDirect(platform::Handle device,
     return fail(platform::kErrorInvalidHandle, "error");
   }
   const AttachedDrive& attached = *open->drive;
-  log.target = std::string(1, attached.letter) + ":";
+  log.target = {attached.letter, ':'};
   if ((open->access & (platform::kGenericRead | platform::kGenericWrite)) !=
       (platform::kGenericRead | platform::kGenericWrite)) {
     return fail(platform::kErrorAccessDenied, "error");

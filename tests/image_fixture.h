@@ -92,8 +92,7 @@ struct ImageRun {
     return o;
   }
   static platform::Platform WithFiles(platform::Platform& p, platform::Files& f) {
-    return platform::Platform{p.console,  p.boxes, p.locale, p.clock,       p.osInfo, p.memory,
-                              p.registry, p.aspi,  p.events, p.passThrough, f,        p.power};
+    return p.WithFiles(f);
   }
 };
 

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -14,6 +15,8 @@
 #include <vector>
 
 #include "console/catalog.h"
+#include "sim/default_scenario.h"
+#include "update_expectations.h"
 
 namespace oddfw {
 namespace {
@@ -48,6 +51,40 @@ Result RunSim(const std::string& args) {
 
 const std::string kScenario = std::string(ODDFW_SOURCE_DIR) + "/scenarios/no-drives.json";
 const std::string kBanner = "\n/// ODD Firmware Update Utility Ver2.59B\n";
+
+TEST(SimRunner, WithoutAScenarioItUpdatesTheDemoDrive) {
+  const auto start = std::chrono::steady_clock::now();
+  const Result r = RunSim("");
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  testing::ExpectDefaultConsole(r.out);
+  EXPECT_EQ(r.err,
+            "+-- TALVEK [question yes/no]\n"
+            "| \n"
+            "| Do you want to update the F/W\n"
+            "| From : QUORVEN BD-RW   MHT-860  1.05  (202009/01/)\n"
+            "| To : QUORVEN BD-RW   MHT-860  1.10  (2009/02/18)\n"
+            "+-- answer: yes\n"
+            "+-- TALVEK [information]\n"
+            "| \n"
+            "| Update operation is completed.\n"
+            "+-- answer: ok\n");
+  // The drive's minute of work passes on the virtual clock.
+  EXPECT_LT(seconds, 5.0);
+}
+
+TEST(SimRunner, TheBuiltInDemoIsTheDefaultScenarioFile) {
+  std::ifstream in(std::string(ODDFW_SOURCE_DIR) + "/scenarios/default.json", std::ios::binary);
+  std::stringstream file;
+  file << in.rdbuf();
+  EXPECT_EQ(sim::DefaultScenarioText(), file.str());
+  // Given as a file, it runs the same.
+  const Result r =
+      RunSim("--scenario " + std::string(ODDFW_SOURCE_DIR) + "/scenarios/default.json");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  testing::ExpectDefaultConsole(r.out);
+}
 
 TEST(SimRunner, NoDrivesScenario) {
   const Result r = RunSim("--scenario " + kScenario);
@@ -105,8 +142,8 @@ TEST(SimRunner, XpHostWithTheReleaseDriveAndAnotherMakersDrive) {
   })");
   const std::string trace = ::testing::TempDir() + "oddfw-trace-xp-d-e.jsonl";
   const Result r = RunSim("--scenario " + scenario + " --trace " + trace);
-  // One target. The work directory holds no firmware image, so its update
-  // stops at once.
+  // One target. The scenario puts no firmware image into the working
+  // directory, so its update stops at once.
   EXPECT_EQ(r.exitCode, 1) << r.err;
   EXPECT_EQ(r.out.substr(0, kBanner.size() + 33), kBanner + "\r\nStart updating the device No.1.");
   EXPECT_NE(r.out.find("(File Name : S1005001.110)"), std::string::npos) << r.out;
@@ -169,6 +206,30 @@ TEST(SimRunner, BadCommandLinesAreRefused) {
     EXPECT_TRUE(r.out.empty()) << args;
     EXPECT_NE(r.err.find("oddfw-sim:"), std::string::npos) << args;
   }
+}
+
+TEST(SimRunner, TheDemoTraceRecordsTheUpdate) {
+  const std::string trace = ::testing::TempDir() + "oddfw-trace-default.jsonl";
+  const Result r = RunSim("--trace " + trace);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  int pieces = 0;
+  int boxes = 0;
+  std::string last;
+  for (const nlohmann::json& line : ReadTrace(trace)) {
+    if (line.contains("box")) ++boxes;
+    if (!line.contains("scsi")) continue;
+    const std::string cdb = line["scsi"]["cdb"].get<std::string>();
+    if (cdb.rfind("3B 07 F0", 0) == 0) {
+      EXPECT_EQ(line["scsi"]["len"], 0x8000);
+      EXPECT_EQ(line["scsi"]["result"], "good");
+      ++pieces;
+    }
+    last = cdb;
+  }
+  EXPECT_EQ(pieces, 64);
+  EXPECT_EQ(boxes, 2);
+  EXPECT_EQ(last, "12 00 00 00 60 00");  // the read back of the new revision
+  std::remove(trace.c_str());
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 
 #include "app/driver.h"
 #include "app/run.h"
+#include "sim/default_scenario.h"
 #include "sim/scenario.h"
 #include "sim/sim_platform.h"
 #include "sim/trace.h"
@@ -31,7 +32,8 @@ const char* kUsage =
     "usage: oddfw-sim [options]\n"
     "Runs the firmware update program on a simulated host.\n"
     "\n"
-    "  --scenario FILE   the host, drives and answers (default: the built-in demo)\n"
+    "  --scenario FILE   the host, drives and answers (default: the built-in demo,\n"
+    "                    scenarios/default.json: one BD writer updated to 1.10)\n"
     "  --workdir DIR     working directory holding the firmware files\n"
     "  --answers LIST    answers to question boxes, e.g. yes,no (yes/no/ok/cancel/fail)\n"
     "  --interactive     ask on the terminal instead of taking scripted answers\n"
@@ -180,7 +182,8 @@ int main(int argc, char** argv) {
 
   sim::Scenario scenario;
   try {
-    if (o.scenario) scenario = sim::LoadScenario(*o.scenario);
+    scenario = o.scenario ? sim::LoadScenario(*o.scenario)
+                          : sim::ParseScenario(sim::DefaultScenarioText());
   } catch (const sim::ScenarioError& e) {
     Fail(e.what());
   }

@@ -2,6 +2,7 @@
 
 #include "sim/drive/dvd_family.h"
 #include "sim/drive/old_family.h"
+#include "sim/drive/bd_family.h"
 
 namespace oddfw::sim::drive {
 
@@ -17,6 +18,7 @@ std::span<const FamilyKind> FamilyKinds() {
          return std::make_unique<DvdFamily>(drive, ParseDvdOptions(options));
        }},
       {"old", MakeOldFamily},
+      {"bd", MakeBdFamily},
   };
   return kKinds;
 }

@@ -30,6 +30,12 @@ struct Platform {
   PassThrough& passThrough;
   Files& files;
   Power& power;
+
+  // The same seam with other files (tests and tools that watch file access).
+  Platform WithFiles(Files& other) const {
+    return Platform{console,  boxes, locale, clock,       osInfo, memory,
+                    registry, aspi,  events, passThrough, other,  power};
+  }
 };
 
 }  // namespace oddfw::platform

@@ -34,6 +34,11 @@ bool SenseIs(const Run& run, uint8_t key, uint8_t asc, uint8_t ascq) {
   return s[2] == key && s[12] == asc && s[13] == ascq;
 }
 
+// Fixed-format sense data (current or deferred) is there.
+bool HasSense(const uint8_t* sense) {
+  return (sense[0] & 0x7E) == 0x70;
+}
+
 bool StillReflashing(const Run& run) {
   return SenseIs(run, 0x02, 0x04, 0x12);
 }
@@ -49,9 +54,19 @@ void FollowReflash(Run& run) {
     return ++polls < kReflashPollLimitCount &&
            run.os.clock.TimeGetTime() - start < kReflashPollLimitMs;
   };
+  uint8_t* sense = run.transport.sense.rawSense;
   while (withinBound()) {
+    // On ASPI hosts a CHECK CONDITION comes back as -1, like a failed
+    // transport; only the sense data the layer returned with it tells the
+    // drive's answer apart. Without it the poll would never see the progress
+    // or the restart.
+    uint8_t earlier[sizeof run.transport.sense.rawSense];
+    std::memcpy(earlier, sense, sizeof earlier);
+    if (run.host.aspiMode) std::memset(sense, 0, sizeof earlier);
     const int32_t result = TestUnitReady(run, target);
-    if (result == kTransportFailed) continue;  // ask again at once
+    const bool answered = run.host.aspiMode && result == kTransportFailed && HasSense(sense);
+    if (run.host.aspiMode && !answered) std::memcpy(sense, earlier, sizeof earlier);
+    if (result == kTransportFailed && !answered) continue;  // ask again at once
     bool showProgress = false;
     if (result == 0) {
       DelayMs(run, 2000);
@@ -69,8 +84,7 @@ void FollowReflash(Run& run) {
       InquireCurrentTarget(run);
     }
     if (showProgress) {
-      const uint8_t* s = run.transport.sense.rawSense;
-      const long progress = s[16] * 256L + s[17];
+      const long progress = sense[16] * 256L + sense[17];
       PrintFormat(run, ProcedureTemplate(ProcedureText::Reflashing, japanese),
                   progress * 100 / 65536);
       continue;
