@@ -125,20 +125,34 @@ TEST(Catalog, FillsTheValuesOfEachMessage) {
 }
 
 TEST(Catalog, Message82ShowsDriveAndImage) {
-  SimRun r;
-  oddfw::Run& run = r.run;
-  uint8_t image[0x200] = {};
-  std::memcpy(image + 0x60, "QUORVEN BD-RW   MHT-860 ", 24);
-  std::memcpy(image + 0x90, "1.10 ", 5);
-  std::memcpy(image + 0x130, "09/02/18", 8);
-  run.image.firmware.buffer = image;
-  std::memcpy(run.revision.driveIdentity + 8, "QUORVEN BD-RW   MHT-860 1.05 09/01/20", 37);
-  ShowMessage(run, 82, AskYesNo);
-  ASSERT_EQ(r.host.boxes().size(), 1u);
-  EXPECT_EQ(r.host.boxes()[0].text,
-            "\r\nDo you want to update the F/W\r\nFrom : QUORVEN BD-RW   MHT-860  1.05  "
-            "(2009/01/20)\r\nTo : QUORVEN BD-RW   MHT-860  1.10  (2009/02/18)");
-  run.image.firmware.buffer = nullptr;
+  // The drive's part comes from its INQUIRY data: both date forms read as a
+  // date, and bytes that are not printable text never reach the box.
+  struct Case {
+    const char* identity;  // INQUIRY bytes 8 to 46
+    const char* from;
+  };
+  const Case cases[] = {
+      {"QUORVEN BD-RW   MHT-860 1.05 09/01/20", "QUORVEN BD-RW   MHT-860  1.05  (2009/01/20)"},
+      {"QUORVEN BD-RW   MHT-860 1.05 2009/01/20", "QUORVEN BD-RW   MHT-860  1.05  (2009/01/20)"},
+      {"QUORVEN \x1b[2J\x1b[H MHT-860 1.05 09/01/20",
+       "QUORVEN ?[2J?[H MHT-860  1.05  (2009/01/20)"},
+  };
+  for (const Case& c : cases) {
+    SimRun r;
+    oddfw::Run& run = r.run;
+    uint8_t image[0x200] = {};
+    std::memcpy(image + 0x60, "QUORVEN BD-RW   MHT-860 ", 24);
+    std::memcpy(image + 0x90, "1.10 ", 5);
+    std::memcpy(image + 0x130, "09/02/18", 8);
+    run.image.firmware.buffer = image;
+    std::memcpy(run.revision.driveIdentity + 8, c.identity, std::strlen(c.identity));
+    ShowMessage(run, 82, AskYesNo);
+    ASSERT_EQ(r.host.boxes().size(), 1u);
+    EXPECT_EQ(r.host.boxes()[0].text, std::string("\r\nDo you want to update the F/W\r\nFrom : ") +
+                                          c.from +
+                                          "\r\nTo : QUORVEN BD-RW   MHT-860  1.10  (2009/02/18)");
+    run.image.firmware.buffer = nullptr;
+  }
 }
 
 TEST(Catalog, PresentsByStyle) {

@@ -83,7 +83,7 @@ TEST(Family4000, TheDefaultRunUpdatesTheDriveTo110) {
   EXPECT_EQ(r.exitCode(), 0);
   testing::ExpectDefaultConsole(r.console());
   ASSERT_EQ(r.boxes().size(), 2u);
-  EXPECT_EQ(r.boxes()[0].text, Question82("1.05 ", "2009/01/"));
+  EXPECT_EQ(r.boxes()[0].text, Question82("1.05 ", "09/01/20"));
   EXPECT_EQ(r.boxes()[0].type, 0x24u);  // Yes/No question
   EXPECT_EQ(r.boxes()[1].text, Message(35));
   EXPECT_EQ(r.boxes()[1].type, 0x40u);  // information
@@ -141,7 +141,7 @@ TEST(Family4000, OnAWindows98HostThePollSeesTheDrivesAnswersToo) {
   }));
   EXPECT_EQ(r.exitCode(), 0);
   testing::ExpectDefaultConsole(r.console());
-  EXPECT_EQ(r.boxTexts(), (std::vector<std::string>{Question82("1.05 ", "2009/01/"), Message(35)}));
+  EXPECT_EQ(r.boxTexts(), (std::vector<std::string>{Question82("1.05 ", "09/01/20"), Message(35)}));
   EXPECT_LT(r.host().clock().NowUs(), 60'000'000u);
   const std::vector<sim::ScsiRecord> polls = CommandsWith(r.commands(), {0x00});
   ASSERT_FALSE(polls.empty());
@@ -246,7 +246,7 @@ TEST(Family4000, ChecksRefuseTheDriveBeforeAnythingIsWritten) {
        [](Json& s) { s["answers"] = {"no"}; },
        0,
        current,
-       {Question82("1.05 ", "2009/01/")},
+       {Question82("1.05 ", "09/01/20")},
        Join({checked, {kStop, kNoDisc}})},
       {"No to the warning that the update cannot be undone",
        [](Json& s) {
@@ -278,7 +278,7 @@ TEST(Family4000, TheDriveRefusesKernelModeAndTheRunEnds) {
   EXPECT_EQ(r.exitCode(), 1);
   EXPECT_EQ(r.console(), kBanner + StartLine(1) + CurrentLine("1.05 ", "2009/01/20") +
                              kSignatureLine + Message(61) + Message(14) + Message(36));
-  EXPECT_EQ(r.boxTexts(), (std::vector<std::string>{Question82("1.05 ", "2009/01/"), Message(36)}));
+  EXPECT_EQ(r.boxTexts(), (std::vector<std::string>{Question82("1.05 ", "09/01/20"), Message(36)}));
   EXPECT_EQ(Story(r.commands(), kDiscovery.size()),
             (std::vector<std::string>{
                 kInquiry, kVendorIdentity, kInquiry, kVendorIdentity, kStop, kNoDisc,
@@ -308,7 +308,7 @@ TEST(Family4000, AFailedPieceIsReadBackAndRetried) {
   testing::ExpectRisingProgress(s.progress);
   EXPECT_EQ(s.after, testing::UpdateTail() + Message(35));
   EXPECT_EQ(r.boxTexts(),
-            (std::vector<std::string>{Question82("1.05 ", "2009/01/"), Message(42), Message(47),
+            (std::vector<std::string>{Question82("1.05 ", "09/01/20"), Message(42), Message(47),
                                       Question82(kernel, "08/12/05"), Message(35)}));
   std::vector<std::string> pieces = Pieces();
   pieces.resize(10);
@@ -341,7 +341,7 @@ TEST(Family4000, AShortImageLeavesTheDriveInItsKernelYesThenNo) {
                              kSignatureLine + attempt + CurrentLine(kernel, "08/12/05") +
                              kSignatureLine + attempt + Message(36));
   EXPECT_EQ(r.boxTexts(),
-            (std::vector<std::string>{Question82("1.05 ", "2009/01/"), Message(47),
+            (std::vector<std::string>{Question82("1.05 ", "09/01/20"), Message(47),
                                       Question82(kernel, "08/12/05"), Message(47), Message(36)}));
   // Refused, the return to normal mode leaves the poll nothing to follow:
   // TEST UNIT READY finds the kernel idle and two INQUIRY commands end it.
@@ -373,7 +373,7 @@ TEST(Family4000, AKernelOnlyDriveIsFoundAgainAndFinished) {
   testing::ExpectRisingProgress(s1.progress);
   EXPECT_EQ(s1.after, testing::kReflashDone + NewLine("0000 ", "08/12/05  ") + Message(36));
   EXPECT_EQ(first.boxTexts(),
-            (std::vector<std::string>{Question82("1.05 ", "2009/01/"), Message(47), Message(36)}));
+            (std::vector<std::string>{Question82("1.05 ", "09/01/20"), Message(47), Message(36)}));
   EXPECT_EQ(first.family().mode(), sim::drive::BdFamily::Mode::kKernel);
 
   // A second run finds the drive by its signature and empty normal part,
@@ -486,7 +486,7 @@ TEST(Family4000, KernelPartFailuresEndTheRun) {
     EXPECT_EQ(r.exitCode(), 1);
     EXPECT_EQ(r.console(), kBanner + StartLine(1) + CurrentLine("1.05 ", "2009/01/20") +
                                kSignatureLine + Message(61) + c.messages + Message(36));
-    std::vector<std::string> boxes = {Question82("1.05 ", "2009/01/")};
+    std::vector<std::string> boxes = {Question82("1.05 ", "09/01/20")};
     boxes.insert(boxes.end(), c.boxes.begin(), c.boxes.end());
     boxes.push_back(Message(36));
     EXPECT_EQ(r.boxTexts(), boxes);
@@ -518,8 +518,8 @@ TEST(Family4000, TwoDrivesWithAndWithoutTheQuestionPerDrive) {
     EXPECT_EQ(two.after, testing::UpdateTail() + Message(35));
     std::vector<std::string> boxes = {question31};
     if (std::string(answer) == "no") {
-      boxes.push_back(Question82("1.05 ", "2009/01/"));
-      boxes.push_back(Question82("1.05 ", "2009/01/"));
+      boxes.push_back(Question82("1.05 ", "09/01/20"));
+      boxes.push_back(Question82("1.05 ", "09/01/20"));
     }
     boxes.push_back(Message(35));
     EXPECT_EQ(r.boxTexts(), boxes);

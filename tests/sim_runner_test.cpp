@@ -63,7 +63,7 @@ TEST(SimRunner, WithoutAScenarioItUpdatesTheDemoDrive) {
             "+-- TALVEK [question yes/no]\n"
             "| \n"
             "| Do you want to update the F/W\n"
-            "| From : QUORVEN BD-RW   MHT-860  1.05  (202009/01/)\n"
+            "| From : QUORVEN BD-RW   MHT-860  1.05  (2009/01/20)\n"
             "| To : QUORVEN BD-RW   MHT-860  1.10  (2009/02/18)\n"
             "+-- answer: yes\n"
             "+-- TALVEK [information]\n"

@@ -61,9 +61,14 @@ std::string FillMessage(const Run& run, MessageCode code, const char* text) {
     case 58:
       return Format(text, static_cast<int>(run.driver.updatedCount));
     case 82: {
+      // The question shows both dates as "20" and yy/mm/dd. A drive that
+      // reports its date as yyyy/mm/dd gives its last eight characters, so
+      // the user reads the date rather than "(202009/01/)".
+      const bool fourDigitYear = identity[41] == '/' && identity[44] == '/';
+      const uint8_t* date = identity + (fourDigitYear ? 39 : 37);
       const uint8_t* header = ImageHeaderBytes(run);
-      return Format(text, identity + 8, identity + 32, identity + 37, header + 0x60, header + 0x90,
-                    header + 0x130);
+      return Format(text, DriveText(identity + 8, 24).c_str(), DriveText(identity + 32, 5).c_str(),
+                    DriveText(date, 8).c_str(), header + 0x60, header + 0x90, header + 0x130);
     }
     default:
       // The other texts take no values and hold no conversion.

@@ -300,19 +300,17 @@ CASES = [
     # Four adapters: ESDI_506, intelata, SCSI and the mapper.
     Case("98-four-adapters", scenario="scenarios/win98-aspi.json"),
     # The whole update of the built-in release, in English and in Japanese.
-    Case("98-update", scenario="scenarios/win98-update.json", pending="the BD drive family"),
+    Case("98-update", scenario="scenarios/win98-update.json"),
     Case(
         "98-update-japanese",
         scenario="scenarios/win98-update.json",
         sim_args=("--code-page", "932"),
-        pending="the BD drive family",
     ),
     Case(
         "98-update-answer-no",
         scenario="scenarios/win98-update.json",
         answers="no",
         extra=lambda outcome: no_write_buffer(outcome),
-        pending="the BD drive family",
     ),
     Case(
         "backend-check",
