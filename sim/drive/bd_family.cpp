@@ -103,10 +103,15 @@ BdFamily::BdFamily(const BdFamilyOptions& options, Drive& drive) : options_(opti
 
 bool BdFamily::Execute(Drive& drive, const Command& c, Reply& reply) {
   if (mode_ == Mode::kReflashing) {
-    if (c.timeUs < reflashEndUs_) {
+    // The drive counts its re-flash in steps of one answer's time, to the
+    // nearest step, so hosts whose clocks differ by a few milliseconds (the
+    // simulator and the program under wine) see the same progress.
+    const uint64_t raw = c.timeUs > reflashStartUs_ ? c.timeUs - reflashStartUs_ : 0;
+    const uint64_t step = options_.reflashAnswerUs;
+    const uint64_t done = step == 0 ? raw : (raw + step / 2) / step * step;
+    const uint64_t total = reflashEndUs_ - reflashStartUs_;
+    if (done < total) {
       // Busy writing its flash: everything waits, the progress tells how long.
-      const uint64_t done = c.timeUs > reflashStartUs_ ? c.timeUs - reflashStartUs_ : 0;
-      const uint64_t total = reflashEndUs_ - reflashStartUs_;
       reply = WithTime(Reply::Check(kNotReady, 0x04, 0x12), options_.reflashAnswerUs);
       reply.SetProgress(static_cast<uint16_t>(std::min<uint64_t>(done * 65536 / total, 65535)));
       return true;
