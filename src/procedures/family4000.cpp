@@ -167,7 +167,8 @@ int32_t UpdateFamily4000(Run& run) {
       }
     }
 
-    if (WriteNormalImage(run)) {
+    const bool transferred = WriteNormalImage(run);
+    if (transferred) {
       PrintTemplate(run, ProcedureTemplate(ProcedureText::TransferDone, japanese));
       if (EnterNormalMode(run, entry.modelCode) != 0) DelayMs(run, 2000);
       PrintText(run, "\n");
@@ -176,7 +177,11 @@ int32_t UpdateFamily4000(Run& run) {
     }
 
     if (ReportRevision(run, After) != 0) return -1;
-    if (std::memcmp(run.revision.driveIdentity + 32, "000", 3) != 0) {
+    const uint8_t* revision = run.revision.driveIdentity + 32;
+    if (std::memcmp(revision, "000", 3) != 0) {
+      // After a failed piece only a drive that reads back the image's
+      // revision was updated; one still on its old firmware was not.
+      if (!transferred && std::memcmp(revision, image.revisionText, 4) != 0) return -1;
       ShowMessage(run, 12, ConsoleOnly);
       return 0;
     }
