@@ -18,6 +18,26 @@ TEST(PrintText, WritesBytesUnchanged) {
   EXPECT_EQ(r.host.consoleBytes(), std::string("100%% done\r\na\0b", 15));
 }
 
+// Short texts are formatted on the stack, longer ones on the heap: every
+// length around the boundary comes out whole.
+TEST(PrintFormat, TextsOfEveryLengthComeOutWhole) {
+  for (const std::size_t length : {0u, 1u, 254u, 255u, 256u, 257u, 1000u}) {
+    SimRun r;
+    const std::string word(length, 'x');
+    PrintFormat(r.run, "%s", word.c_str());
+    PrintFormat(r.run, "\r%s %d%%", word.c_str(), 42);
+    EXPECT_EQ(r.host.consoleBytes(), word + "\r" + word + " 42%") << length;
+  }
+}
+
+TEST(PrintTemplate, PrintsTheTemplateWithItsPercentSignsResolved) {
+  SimRun r;
+  const std::string text(300, 'y');
+  PrintTemplate(r.run, "\rProcessing 100%%");
+  PrintTemplate(r.run, text.c_str());
+  EXPECT_EQ(r.host.consoleBytes(), "\rProcessing 100%" + text);
+}
+
 TEST(ShowBox, ReturnsTheAnswerAndUsesTheStyleType) {
   struct Case {
     int32_t style;

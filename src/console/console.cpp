@@ -73,6 +73,30 @@ class FineCounter {
   int64_t start_ = 0;
 };
 
+// Formats into a buffer on the stack and prints the text, so the lines a
+// procedure prints again and again (progress, revisions) allocate nothing;
+// a longer text goes through the heap.
+void PrintFormatted(Run& run, const char* format, va_list args) {
+  char local[256];
+  va_list copy;
+  va_copy(copy, args);
+  const int needed = std::vsnprintf(local, sizeof local, format, copy);
+  va_end(copy);
+  if (needed >= 0 && static_cast<std::size_t>(needed) < sizeof local) {
+    PrintText(run, std::string_view(local, static_cast<std::size_t>(needed)));
+  } else {
+    PrintText(run, FormatV(format, args));
+  }
+}
+
+// A template with no conversions of its own ("%%" at most).
+void PrintWithoutArguments(Run& run, const char* text, ...) {
+  va_list args;
+  va_start(args, text);
+  PrintFormatted(run, text, args);
+  va_end(args);
+}
+
 }  // namespace
 
 void PrintText(Run& run, std::string_view text) {
@@ -82,21 +106,13 @@ void PrintText(Run& run, std::string_view text) {
 void PrintFormat(Run& run, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const std::string text = FormatV(format, args);
+  PrintFormatted(run, format, args);
   va_end(args);
-  PrintText(run, text);
 }
 
 void PrintTemplate(Run& run, const char* text) {
   // The texts come from the program's own tables, never from data.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-security"
-  const int needed = std::snprintf(nullptr, 0, text);
-  std::string out(static_cast<std::size_t>(needed > 0 ? needed : 0) + 1, '\0');
-  std::snprintf(out.data(), out.size(), text);
-#pragma GCC diagnostic pop
-  out.resize(out.size() - 1);
-  PrintText(run, out);
+  PrintWithoutArguments(run, text);
 }
 
 std::string Format(const char* format, ...) {
