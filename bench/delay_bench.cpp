@@ -4,9 +4,10 @@
 //
 //   oddfw-delay-bench [--waits 5,100,1000,2000] [--count-scale F]
 //
-// Four ways of waiting, taken in turn for every repetition so that a busy
-// machine hits them alike, each through the simulated host in real-time
-// mode:
+// The host build waits through the simulated host in real-time mode; the
+// Windows build (oddfw-delay-bench.exe, which scripts/bench runs under
+// wine) through the program's Win32 backend. Four ways of waiting, taken in
+// turn for every repetition so that a busy machine hits them alike:
 //   DelayMs        the program's wait on a host with a performance counter
 //                  (Windows has QueryPerformanceCounter)
 //   DelayMs/ms     the same on a host with the millisecond clock alone
@@ -19,7 +20,11 @@
 // minus its duration; the processor share is the thread's processor time
 // over the wall time of the waits.
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <time.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -27,6 +32,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -34,7 +40,11 @@
 
 #include "app/run.h"
 #include "console/console.h"
+#ifdef _WIN32
+#include "platform/win32/win32_platform.h"
+#else
 #include "sim/sim_platform.h"
+#endif
 
 namespace {
 
@@ -42,10 +52,35 @@ using namespace oddfw;
 using Clock = std::chrono::steady_clock;
 
 double ThreadCpuSeconds() {
+#ifdef _WIN32
+  FILETIME created, exited, kernel, user;
+  GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+  auto seconds = [](const FILETIME& t) {
+    return static_cast<double>(uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime) / 1e7;
+  };
+  return seconds(kernel) + seconds(user);
+#else
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+#endif
 }
+
+// A host's clock without its performance counter: the millisecond clock
+// alone tells the time.
+class MillisecondsOnly : public platform::Clock {
+ public:
+  explicit MillisecondsOnly(platform::Clock& inner) : inner_(inner) {}
+  uint32_t TimeGetTime() override { return inner_.TimeGetTime(); }
+  uint32_t TimeBeginPeriod(uint32_t periodMs) override { return inner_.TimeBeginPeriod(periodMs); }
+  uint32_t TimeEndPeriod(uint32_t periodMs) override { return inner_.TimeEndPeriod(periodMs); }
+  uint32_t TimerPeriodMax() override { return inner_.TimerPeriodMax(); }
+  void Sleep(uint32_t ms) override { inner_.Sleep(ms); }
+  int64_t CurrentTimeSeconds() override { return inner_.CurrentTimeSeconds(); }
+
+ private:
+  platform::Clock& inner_;
+};
 
 struct Way {
   const char* name;
@@ -55,17 +90,32 @@ struct Way {
   double wall = 0;           // s
 };
 
-// A host in real-time mode with the program's run state.
+// The real clock behind the seam, with the program's run state, once with
+// the host's performance counter and once without.
 struct RealHost {
-  explicit RealHost(bool counter) : host(Options(counter)), run(host.platform()) {}
-  static sim::SimOptions Options(bool counter) {
+#ifdef _WIN32
+  platform::win32::Win32Platform host;
+  platform::Platform& base() {
+    return host.platform();
+  }
+#else
+  static sim::SimOptions Options() {
     sim::SimOptions o;
     o.realtime = true;
-    o.performanceCounter = counter;
     return o;
   }
-  sim::SimPlatform host;
-  Run run;
+  sim::SimPlatform host{Options()};
+  platform::Platform& base() {
+    return host.platform();
+  }
+#endif
+  MillisecondsOnly coarseClock{base().clock};
+  platform::Platform coarsePlatform{base().console,     base().boxes,  base().locale,
+                                    coarseClock,        base().osInfo, base().memory,
+                                    base().registry,    base().aspi,   base().events,
+                                    base().passThrough, base().files,  base().power};
+  Run counted{base()};
+  Run coarse{coarsePlatform};
 };
 
 std::vector<uint32_t> ParseWaits(const char* text) {
@@ -96,15 +146,14 @@ int main(int argc, char** argv) {
     }
   }
 
-  RealHost counted(true);
-  RealHost coarse(false);
-  platform::Clock& clock = counted.host.platform().clock;
+  const auto host = std::make_unique<RealHost>();
+  platform::Clock& clock = host->base().clock;
   std::vector<Way> ways = {
-      {"DelayMs", [&](uint32_t ms) { DelayMs(counted.run, ms); }, {}, 0, 0},
-      {"DelayMs/ms", [&](uint32_t ms) { DelayMs(coarse.run, ms); }, {}, 0, 0},
+      {"DelayMs", [&](uint32_t ms) { DelayMs(host->counted, ms); }, {}, 0, 0},
+      {"DelayMs/ms", [&](uint32_t ms) { DelayMs(host->coarse, ms); }, {}, 0, 0},
       {"spin",
        [&](uint32_t ms) {
-         Run& run = counted.run;
+         Run& run = host->counted;
          BeginTiming(run);
          while (ReadClock(run) - run.console.start < ms) {
          }
