@@ -144,7 +144,8 @@ class SimLocale : public platform::Locale {
 
 class SimClock : public platform::Clock {
  public:
-  SimClock(VirtualClock& clock, int64_t now) : clock_(clock), timeSeconds_(now) {}
+  SimClock(VirtualClock& clock, int64_t now, bool performanceCounter)
+      : clock_(clock), timeSeconds_(now), performanceCounter_(performanceCounter) {}
   uint32_t TimeGetTime() override { return clock_.ReadMs(); }
   uint32_t TimeBeginPeriod(uint32_t periodMs) override {
     if (periodMs < 1 || periodMs > kPeriodMax) return platform::kTimerNoCanDo;
@@ -158,6 +159,14 @@ class SimClock : public platform::Clock {
   }
   uint32_t TimerPeriodMax() override { return kPeriodMax; }
   void Sleep(uint32_t ms) override { clock_.Sleep(ms); }
+  bool QueryPerformanceFrequency(int64_t* countsPerSecond) override {
+    *countsPerSecond = performanceCounter_ ? 1000000 : 0;
+    return performanceCounter_;
+  }
+  bool QueryPerformanceCounter(int64_t* count) override {
+    *count = performanceCounter_ ? static_cast<int64_t>(clock_.ReadUs()) : 0;
+    return performanceCounter_;
+  }
   int64_t CurrentTimeSeconds() override {
     return timeSeconds_ + static_cast<int64_t>(clock_.NowUs() / 1000000);
   }
@@ -165,6 +174,7 @@ class SimClock : public platform::Clock {
   static constexpr uint32_t kPeriodMax = 1000000;
   VirtualClock& clock_;
   int64_t timeSeconds_;
+  bool performanceCounter_;
   int openPeriods_ = 0;
 };
 
@@ -194,7 +204,7 @@ struct SimPlatform::Areas {
   Areas(const SimOptions& o, VirtualClock& clock)
       : boxes(o),
         locale(o.codePage),
-        simClock(clock, o.currentTimeSeconds),
+        simClock(clock, o.currentTimeSeconds, o.performanceCounter),
         osInfo(o.osVersion),
         memory(log, o.failAllocation),
         registry(o.registry),

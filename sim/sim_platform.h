@@ -38,6 +38,9 @@ struct SimOptions {
   bool realtime = false;
   int codePage = 437;
   uint32_t clockStartMs = 0;  // where the millisecond counter starts
+  // The host has a performance counter (1 MHz, in step with the millisecond
+  // counter); false: only the millisecond counter.
+  bool performanceCounter = true;
   platform::OsVersion osVersion = WindowsXp();
   // Answers to question boxes (Yes/No, OK/Cancel), in order. When they run
   // out a question gets Yes (or OK). Notices are always closed with OK.

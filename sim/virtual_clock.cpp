@@ -25,6 +25,11 @@ uint32_t VirtualClock::ReadMs() {
   return static_cast<uint32_t>((NowUs() + startOffsetUs_) / 1000);
 }
 
+uint64_t VirtualClock::ReadUs() {
+  if (!realtime_) AdvanceTo(nowUs_ + 1);
+  return NowUs() + startOffsetUs_;
+}
+
 void VirtualClock::AdvanceTo(uint64_t us) {
   if (realtime_) {
     const auto target = realStart_ + std::chrono::microseconds(us);

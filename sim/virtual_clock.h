@@ -30,6 +30,10 @@ class VirtualClock {
   // virtual clock every reading costs a microsecond, so a loop that watches
   // the clock moves it.
   uint32_t ReadMs();
+  // The same time in microseconds, as a performance counter of 1 MHz would
+  // read it (the start offset included, so it runs in step with ReadMs). A
+  // reading costs a microsecond as well.
+  uint64_t ReadUs();
   // Moves time forward to `us` (sleeping in real-time mode), running every
   // scheduled action that falls due on the way.
   void AdvanceTo(uint64_t us);

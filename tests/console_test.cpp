@@ -18,6 +18,26 @@ TEST(PrintText, WritesBytesUnchanged) {
   EXPECT_EQ(r.host.consoleBytes(), std::string("100%% done\r\na\0b", 15));
 }
 
+// Short texts are formatted on the stack, longer ones on the heap: every
+// length around the boundary comes out whole.
+TEST(PrintFormat, TextsOfEveryLengthComeOutWhole) {
+  for (const std::size_t length : {0u, 1u, 254u, 255u, 256u, 257u, 1000u}) {
+    SimRun r;
+    const std::string word(length, 'x');
+    PrintFormat(r.run, "%s", word.c_str());
+    PrintFormat(r.run, "\r%s %d%%", word.c_str(), 42);
+    EXPECT_EQ(r.host.consoleBytes(), word + "\r" + word + " 42%") << length;
+  }
+}
+
+TEST(PrintTemplate, PrintsTheTemplateWithItsPercentSignsResolved) {
+  SimRun r;
+  const std::string text(300, 'y');
+  PrintTemplate(r.run, "\rProcessing 100%%");
+  PrintTemplate(r.run, text.c_str());
+  EXPECT_EQ(r.host.consoleBytes(), "\rProcessing 100%" + text);
+}
+
 TEST(ShowBox, ReturnsTheAnswerAndUsesTheStyleType) {
   struct Case {
     int32_t style;
@@ -79,6 +99,105 @@ TEST(DelayMs, SurvivesTheClockWrappingAround) {
     const uint64_t waited = r.host.clock().NowUs() - before;
     EXPECT_GE(waited, 2000000u) << startMs;
     EXPECT_LT(waited, 2003000u) << startMs;
+  }
+}
+
+// The clock of the simulated host, with its performance counter held still
+// (a counter that is broken) and its readings counted.
+class WatchedClock : public platform::Clock {
+ public:
+  explicit WatchedClock(platform::Clock& inner) : inner_(inner) {}
+  uint32_t TimeGetTime() override {
+    ++readings;
+    return inner_.TimeGetTime();
+  }
+  uint32_t TimeBeginPeriod(uint32_t periodMs) override { return inner_.TimeBeginPeriod(periodMs); }
+  uint32_t TimeEndPeriod(uint32_t periodMs) override { return inner_.TimeEndPeriod(periodMs); }
+  uint32_t TimerPeriodMax() override { return inner_.TimerPeriodMax(); }
+  void Sleep(uint32_t ms) override { inner_.Sleep(ms); }
+  bool QueryPerformanceFrequency(int64_t* countsPerSecond) override {
+    return inner_.QueryPerformanceFrequency(countsPerSecond);
+  }
+  bool QueryPerformanceCounter(int64_t* count) override {
+    ++readings;
+    const bool ok = inner_.QueryPerformanceCounter(count);
+    if (stuck) *count = 1000;
+    return ok;
+  }
+  int64_t CurrentTimeSeconds() override { return inner_.CurrentTimeSeconds(); }
+
+  int readings = 0;
+  bool stuck = false;
+
+ private:
+  platform::Clock& inner_;
+};
+
+struct WatchedRun {
+  explicit WatchedRun(sim::SimOptions options = {})
+      : host(std::move(options)),
+        clock(host.platform().clock),
+        platform{host.platform().console,  host.platform().boxes,
+                 host.platform().locale,   clock,
+                 host.platform().osInfo,   host.platform().memory,
+                 host.platform().registry, host.platform().aspi,
+                 host.platform().events,   host.platform().passThrough,
+                 host.platform().files,    host.platform().power},
+        run(platform) {}
+  sim::SimPlatform host;
+  WatchedClock clock;
+  platform::Platform platform;
+  Run run;
+};
+
+// The millisecond clock counts whole milliseconds: a wait that starts late in
+// one still lasts its full length, with the host's performance counter and
+// without it (then it runs one tick more).
+TEST(DelayMs, NeverEndsEarlyWhereverInAMillisecondItStarts) {
+  for (const bool counter : {true, false}) {
+    for (const uint64_t phaseUs : {0u, 1u, 500u, 998u, 999u}) {
+      for (const uint32_t ms : {1u, 5u, 100u, 2000u}) {
+        sim::SimOptions o;
+        o.performanceCounter = counter;
+        SimRun r(o);
+        r.host.clock().SleepUs(phaseUs);
+        const uint64_t before = r.host.clock().NowUs();
+        DelayMs(r.run, ms);
+        const uint64_t waited = r.host.clock().NowUs() - before;
+        SCOPED_TRACE(::testing::Message()
+                     << "counter " << counter << " phase " << phaseUs << " us, " << ms << " ms");
+        EXPECT_GE(waited, uint64_t{ms} * 1000);
+        EXPECT_LE(waited, uint64_t{ms} * 1000 + (counter ? 0 : 1000) + 20);
+      }
+    }
+  }
+}
+
+// A wait sleeps through its length instead of reading the clock again and
+// again, and a performance counter that stands still cannot hold it longer
+// than the millisecond clock allows.
+TEST(DelayMs, SleepsAndIsBoundedByTheMillisecondClock) {
+  for (const bool stuck : {false, true}) {
+    WatchedRun r;
+    r.clock.stuck = stuck;
+    r.host.clock().SleepUs(300);
+    const uint64_t before = r.host.clock().NowUs();
+    DelayMs(r.run, 2000);
+    const uint64_t waited = r.host.clock().NowUs() - before;
+    EXPECT_GE(waited, 2000000u) << stuck;
+    EXPECT_LE(waited, 2001020u) << stuck;
+    EXPECT_LE(r.clock.readings, 8) << stuck;
+  }
+}
+
+TEST(DelayMs, NothingToWaitForReturnsAtOnce) {
+  for (const bool counter : {true, false}) {
+    sim::SimOptions o;
+    o.performanceCounter = counter;
+    SimRun r(o);
+    const uint64_t before = r.host.clock().NowUs();
+    DelayMs(r.run, 0);
+    EXPECT_LT(r.host.clock().NowUs() - before, 10u) << counter;
   }
 }
 

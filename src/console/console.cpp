@@ -1,5 +1,6 @@
 #include "console/console.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -38,6 +39,64 @@ uint32_t BoxType(int32_t style) {
   }
 }
 
+// The host's performance counter, started with a wait of `ms`.
+class FineCounter {
+ public:
+  FineCounter(platform::Clock& clock, uint32_t ms) {
+    int64_t frequency = 0;
+    if (!clock.QueryPerformanceFrequency(&frequency) || frequency <= 0 ||
+        !clock.QueryPerformanceCounter(&start_)) {
+      return;
+    }
+    frequency_ = static_cast<uint64_t>(frequency);
+    // ms * frequency / 1000 rounded up, without overflowing 64 bits.
+    counts_ = ms / 1000 * frequency_ + (ms % 1000 * frequency_ + 999) / 1000;
+  }
+
+  bool present() const { return frequency_ != 0; }
+
+  // Whole milliseconds (rounded up) until the wait has run its length by the
+  // counter, 0 when it has; false when the counter cannot be read. A counter
+  // that went backwards counts as not having moved.
+  bool LeftMs(platform::Clock& clock, uint64_t* leftMs) const {
+    int64_t now = 0;
+    if (!clock.QueryPerformanceCounter(&now)) return false;
+    const uint64_t passed = now > start_ ? static_cast<uint64_t>(now - start_) : 0;
+    const uint64_t left = passed >= counts_ ? 0 : counts_ - passed;
+    *leftMs = left / frequency_ * 1000 + (left % frequency_ * 1000 + frequency_ - 1) / frequency_;
+    return true;
+  }
+
+ private:
+  uint64_t frequency_ = 0;
+  uint64_t counts_ = 0;
+  int64_t start_ = 0;
+};
+
+// Formats into a buffer on the stack and prints the text, so the lines a
+// procedure prints again and again (progress, revisions) allocate nothing;
+// a longer text goes through the heap.
+void PrintFormatted(Run& run, const char* format, va_list args) {
+  char local[256];
+  va_list copy;
+  va_copy(copy, args);
+  const int needed = std::vsnprintf(local, sizeof local, format, copy);
+  va_end(copy);
+  if (needed >= 0 && static_cast<std::size_t>(needed) < sizeof local) {
+    PrintText(run, std::string_view(local, static_cast<std::size_t>(needed)));
+  } else {
+    PrintText(run, FormatV(format, args));
+  }
+}
+
+// A template with no conversions of its own ("%%" at most).
+void PrintWithoutArguments(Run& run, const char* text, ...) {
+  va_list args;
+  va_start(args, text);
+  PrintFormatted(run, text, args);
+  va_end(args);
+}
+
 }  // namespace
 
 void PrintText(Run& run, std::string_view text) {
@@ -47,21 +106,13 @@ void PrintText(Run& run, std::string_view text) {
 void PrintFormat(Run& run, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  const std::string text = FormatV(format, args);
+  PrintFormatted(run, format, args);
   va_end(args);
-  PrintText(run, text);
 }
 
 void PrintTemplate(Run& run, const char* text) {
   // The texts come from the program's own tables, never from data.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-security"
-  const int needed = std::snprintf(nullptr, 0, text);
-  std::string out(static_cast<std::size_t>(needed > 0 ? needed : 0) + 1, '\0');
-  std::snprintf(out.data(), out.size(), text);
-#pragma GCC diagnostic pop
-  out.resize(out.size() - 1);
-  PrintText(run, out);
+  PrintWithoutArguments(run, text);
 }
 
 std::string Format(const char* format, ...) {
@@ -121,17 +172,29 @@ void EndTiming(Run& run) {
 }
 
 void DelayMs(Run& run, uint32_t ms) {
+  platform::Clock& clock = run.os.clock;
   BeginTiming(run);
   const uint32_t start = run.console.start;
+  // The millisecond clock moves in steps of the timer period, so a reading
+  // difference of d may stand for as little as d - period of real time. A
+  // finer counter, where the host has one, tells how long the wait has
+  // really run; without one, or should it stand still, the wait runs one
+  // period more than asked. Either way it never ends early.
+  const uint64_t period = std::max<uint32_t>(run.console.timerPeriod, 1);
+  const FineCounter fine(clock, ms);
   for (;;) {
     // Unsigned difference: a wrap-around of the clock neither shortens nor
     // lengthens the wait.
     const uint32_t elapsed = ReadClock(run) - start;
-    if (elapsed >= ms) break;
-    // Sleep through all but the last millisecond, then watch the clock, so
-    // a long pause does not keep a processor busy and never ends early.
-    const uint32_t left = ms - elapsed;
-    if (left > 1) run.os.clock.Sleep(left - 1);
+    if (ms == 0 || uint64_t{elapsed} >= uint64_t{ms} + period) break;
+    uint64_t leftMs = uint64_t{ms} + period - elapsed;
+    uint64_t fineLeftMs = 0;
+    if (fine.present() && fine.LeftMs(clock, &fineLeftMs)) {
+      if (elapsed >= ms && fineLeftMs == 0) break;
+      leftMs = std::min(leftMs, std::max<uint64_t>(fineLeftMs, 1));
+    }
+    // Sleep rather than watch the clock: a pause costs no processor time.
+    clock.Sleep(static_cast<uint32_t>(std::min<uint64_t>(leftMs, 0xFFFFFFFEu)));
   }
   EndTiming(run);
 }

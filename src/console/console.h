@@ -68,7 +68,8 @@ void BeginTiming(Run& run);
 uint32_t ReadClock(Run& run);
 // Records the end time and gives the timer resolution back.
 void EndTiming(Run& run);
-// Waits at least `ms` milliseconds, also across a wrap-around of the clock.
+// Waits at least `ms` milliseconds of real time, also across a wrap-around of
+// the clock, sleeping rather than keeping a processor busy.
 void DelayMs(Run& run, uint32_t ms);
 
 }  // namespace oddfw

@@ -1,5 +1,6 @@
 #include "image/hex_loader.h"
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -21,18 +22,23 @@ static_assert(kHighestStagedByte < kWorkBufferSize);
 
 enum RecordType : int { kData = 0, kEndOfFile = 1, kSegmentAddress = 2 };
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// The value of each character as a hexadecimal digit, or -1.
+constexpr auto kDigitValues = [] {
+  std::array<int8_t, 256> values{};
+  for (int c = 0; c < 256; ++c) {
+    values[static_cast<std::size_t>(c)] = static_cast<int8_t>(c >= '0' && c <= '9'   ? c - '0'
+                                                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                                     : -1);
+  }
+  return values;
+}();
 
 // The byte of the two hexadecimal digits at line[at], or -1.
 int HexByte(const std::string& line, std::size_t at) {
   if (at + 1 >= line.size()) return -1;
-  const int high = HexDigit(line[at]);
-  const int low = HexDigit(line[at + 1]);
+  const int high = kDigitValues[static_cast<unsigned char>(line[at])];
+  const int low = kDigitValues[static_cast<unsigned char>(line[at + 1])];
   return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 
@@ -40,6 +46,9 @@ struct Record {
   int count = 0;
   uint32_t address = 0;
   int type = 0;
+  // The data bytes as read once by ReadRecord; -1 where the characters are
+  // not hexadecimal digits.
+  std::array<int16_t, 255> data;
 };
 
 enum class RecordCheck { kGood, kDamaged, kChecksum };
@@ -63,6 +72,7 @@ RecordCheck ReadRecord(const std::string& line, Record* record) {
   unsigned sum = static_cast<unsigned>(count + addressHigh + addressLow + type + checksum);
   for (int i = 0; i < count; ++i) {
     const int value = HexByte(line, 9 + 2 * static_cast<std::size_t>(i));
+    record->data[static_cast<std::size_t>(i)] = static_cast<int16_t>(value);
     if (value >= 0) sum += static_cast<unsigned>(value);
   }
   if ((sum & 0xFF) != 0) return RecordCheck::kChecksum;
@@ -137,7 +147,7 @@ int32_t StageHexFile(Run& run, const char* name) {
     } else if (record.type == kData) {
       const uint32_t at = segmentBase + record.address;
       for (int i = 0; i < record.count; ++i) {
-        const int value = HexByte(line, 9 + 2 * static_cast<std::size_t>(i));
+        const int value = record.data[static_cast<std::size_t>(i)];
         if (value >= 0 && at + static_cast<uint32_t>(i) < kWorkBufferSize) {
           staging[at + static_cast<uint32_t>(i)] = static_cast<uint8_t>(value);
         }

@@ -21,6 +21,17 @@ class Clock {
   virtual uint32_t TimerPeriodMax() = 0;
   // Gives up the processor for at least the given time.
   virtual void Sleep(uint32_t ms) = 0;
+  // QueryPerformanceFrequency / QueryPerformanceCounter: a counter finer
+  // than the millisecond clock and its counts per second. False where the
+  // host has none; the millisecond clock alone tells the time then.
+  virtual bool QueryPerformanceFrequency(int64_t* countsPerSecond) {
+    *countsPerSecond = 0;
+    return false;
+  }
+  virtual bool QueryPerformanceCounter(int64_t* count) {
+    *count = 0;
+    return false;
+  }
   // Seconds since 1970 (time()).
   virtual int64_t CurrentTimeSeconds() = 0;
 };

@@ -1,5 +1,6 @@
 #include "platform/line_reader.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace oddfw::platform {
@@ -49,7 +50,15 @@ TextFile::Read LineReader::ReadLine(std::string* line, std::size_t maxChars, int
     if (TakeLineEnd(&error, cause)) return TextFile::Read::kLine;
     if (error) return TextFile::Read::kError;
     if (Available() == 0) return line->empty() ? TextFile::Read::kEnd : TextFile::Read::kLine;
-    line->push_back(buffer_[pos_++]);
+    // Take the ordinary characters up to the next CR or LF at once, as far as
+    // the buffer and the piece allow. The first one may be a CR that
+    // TakeLineEnd has seen is no line end.
+    const char* from = buffer_.data() + pos_;
+    const std::size_t most = std::min(Available(), maxChars - line->size());
+    std::size_t count = 1;
+    while (count < most && from[count] != '\n' && from[count] != '\r') ++count;
+    line->append(from, count);
+    pos_ += count;
     if (line->size() == maxChars) {
       TakeLineEnd(&error, cause);  // a line end right after a full piece ends it
       return error ? TextFile::Read::kError : TextFile::Read::kLine;

@@ -50,10 +50,19 @@ void CheckClock(Clock& clock, long long unixTime) {
   Check(clock.TimerPeriodMax() >= 1, "the timer reports a coarsest period", clock.TimerPeriodMax());
   Check(clock.TimeBeginPeriod(0) == kTimerNoCanDo, "period 0 is refused");
   Check(clock.TimeBeginPeriod(1) == kTimerNoError, "period 1 is granted");
+  int64_t frequency = 0;
+  int64_t countBefore = 0;
+  Check(clock.QueryPerformanceFrequency(&frequency) && frequency > 0,
+        "the performance counter has a frequency", frequency);
+  Check(clock.QueryPerformanceCounter(&countBefore), "the performance counter reads");
   const uint32_t before = clock.TimeGetTime();
   clock.Sleep(50);
   const uint32_t slept = clock.TimeGetTime() - before;
   Check(slept >= 45 && slept < 5000, "Sleep(50) takes about 50 ms", slept);
+  int64_t countAfter = 0;
+  clock.QueryPerformanceCounter(&countAfter);
+  const long long countedMs = frequency > 0 ? (countAfter - countBefore) * 1000 / frequency : 0;
+  Check(countedMs >= 50 && countedMs < 5000, "the performance counter sees the 50 ms", countedMs);
   Check(clock.TimeEndPeriod(1) == kTimerNoError, "period 1 is given back");
   const long long now = clock.CurrentTimeSeconds();
   Check(now > unixTime - 120 && now < unixTime + 120, "time() is the wall clock", now);

@@ -38,6 +38,20 @@ void Win32Clock::Sleep(uint32_t ms) {
   ::Sleep(ms);
 }
 
+bool Win32Clock::QueryPerformanceFrequency(int64_t* countsPerSecond) {
+  LARGE_INTEGER value{};
+  const BOOL ok = ::QueryPerformanceFrequency(&value);
+  *countsPerSecond = ok ? value.QuadPart : 0;
+  return ok != FALSE;
+}
+
+bool Win32Clock::QueryPerformanceCounter(int64_t* count) {
+  LARGE_INTEGER value{};
+  const BOOL ok = ::QueryPerformanceCounter(&value);
+  *count = ok ? value.QuadPart : 0;
+  return ok != FALSE;
+}
+
 int64_t Win32Clock::CurrentTimeSeconds() {
   return static_cast<int64_t>(std::time(nullptr));
 }

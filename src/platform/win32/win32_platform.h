@@ -34,6 +34,8 @@ class Win32Clock : public Clock {
   uint32_t TimeEndPeriod(uint32_t periodMs) override;
   uint32_t TimerPeriodMax() override;
   void Sleep(uint32_t ms) override;
+  bool QueryPerformanceFrequency(int64_t* countsPerSecond) override;
+  bool QueryPerformanceCounter(int64_t* count) override;
   int64_t CurrentTimeSeconds() override;
 };
 
