@@ -144,9 +144,15 @@ drive::FaultRule ParseFaultRule(const json& rule, const std::string& where) {
     r.action = drive::FaultAction::kHang;
   } else if (action == "disappear") {
     r.action = drive::FaultAction::kDisappear;
+  } else if (action == "transport-error") {
+    r.action = drive::FaultAction::kTransportError;
+  } else if (action == "lie-drop") {
+    r.action = drive::FaultAction::kLieDrop;
+  } else if (action == "lie-zero") {
+    r.action = drive::FaultAction::kLieZero;
   } else {
     throw ScenarioError(where + ".action: unknown action \"" + action +
-                        "\" (fail, hang, disappear)");
+                        "\" (fail, hang, disappear, transport-error, lie-drop, lie-zero)");
   }
   if (rule.contains("status")) r.status = ParseByte(rule["status"], where + ".status");
   if (rule.contains("sense")) {

@@ -78,11 +78,11 @@ std::string ParseBytes(const json& p, const std::string& where) {
 }
 
 ImageSpec ParseImageSpec(const json& m, ImageSpec base, const std::string& where) {
-  CheckKeys(
-      m,
-      {"vendorId", "productId", "revisionText", "hardwareRevision", "signature", "normalModelName",
-       "partKind", "dateText", "kernelRevisionText", "size", "seed", "header", "placements"},
-      where);
+  CheckKeys(m,
+            {"vendorId", "productId", "revisionText", "hardwareRevision", "signature",
+             "normalModelName", "partKind", "dateText", "kernelRevisionText", "size", "seed",
+             "header", "placements", "check"},
+            where);
   ImageSpec spec = std::move(base);
   if (m.contains("vendorId")) spec.vendorId = Get<std::string>(m, "vendorId", where);
   if (m.contains("productId")) spec.productId = Get<std::string>(m, "productId", where);
@@ -105,6 +105,7 @@ ImageSpec ParseImageSpec(const json& m, ImageSpec base, const std::string& where
   if (m.contains("size")) spec.size = GetNumber(m, "size", where);
   if (m.contains("seed")) spec.seed = GetNumber(m, "seed", where);
   if (m.contains("header")) spec.header = Get<bool>(m, "header", where);
+  if (m.contains("check")) spec.check = Get<bool>(m, "check", where);
   if (m.contains("placements")) {
     const json& list = m["placements"];
     if (!list.is_array()) throw ScenarioError(where + ".placements: expected an array");

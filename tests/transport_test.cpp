@@ -21,6 +21,7 @@ using testing::FaultyDrive;
 using testing::HangRule;
 using testing::HostOptions;
 using testing::HostRun;
+using testing::TransportErrorRule;
 using testing::Win98Host;
 
 // A WRITE BUFFER the drive accepts, so the polled path can succeed.
@@ -161,6 +162,7 @@ TEST(Transport, APassThroughCallThatFailsAsAWholeIsAFailure) {
       {"no access rights", platform::kErrorAccessDenied, {}, -1},
       {"the device vanishes during the command", 0, {gone}, -1},
       {"the drive never answers: the driver gives up", 0, {HangRule(0x00)}, -1},
+      {"the request fails below the drive", 0, {TransportErrorRule(0x00)}, -1},
   };
   for (const Case& c : cases) {
     sim::SimOptions o = HostOptions("xp");
@@ -267,6 +269,32 @@ TEST(Transport, AspiCompletionAndSense) {
     EXPECT_EQ(h.host().commands().at(0).notify, "event") << c.name;
     EXPECT_EQ(h.host().openEvents(), 0u) << c.name;
   }
+}
+
+TEST(Transport, AspiRequestFailingBelowTheDriveOrLying) {
+  sim::SimOptions o = Win98Host({"ESDI_506"});
+  FaultRule drop;
+  drop.nth = 2;
+  drop.action = sim::drive::FaultAction::kLieDrop;
+  FaultRule zero;
+  zero.nth = 3;
+  zero.action = sim::drive::FaultAction::kLieZero;
+  o.AttachAtAdapter(0, 0, FaultyDrive({TransportErrorRule(0x12), drop, zero}));
+  HostRun h(o);
+  h.AddAddress(0, 0);
+  h.run().transport.sense.senseCode = 0x999999;
+  uint8_t data[96];
+  std::memset(data, 0xEE, sizeof data);
+  // An error status without sense data: -1, and the empty sense decoded.
+  EXPECT_EQ(ExecuteScsiRequest(h.run(), testing::Inquiry(0, data)), -1);
+  EXPECT_EQ(h.run().transport.sense.senseCode, 0u);
+  EXPECT_EQ(h.host().commands().back().result, "transport-error");
+  // A lie: success, and the data never arrive ...
+  EXPECT_EQ(ExecuteScsiRequest(h.run(), testing::Inquiry(0, data)), 0);
+  EXPECT_EQ(data[8], 0xEE);
+  // ... or arrive as zeros.
+  EXPECT_EQ(ExecuteScsiRequest(h.run(), testing::Inquiry(0, data)), 0);
+  EXPECT_EQ(data[8], 0);
 }
 
 TEST(Transport, AspiEventWaits) {

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "sim/image_builder.h"
+
 namespace oddfw::sim::drive {
 namespace {
 
@@ -193,9 +195,10 @@ Reply BdFamily::ModeChange(Drive& drive, const Command& c, bool toKernel) {
                             drive.inquiry.begin() + kInquiryProduct + 16);
   const bool fits = image.size() >= kHeaderEnd && TextAt(image, kHeaderProduct, 16) == product &&
                     TextAt(image, kHeaderSignature, 8) == signature &&
-                    image[kHeaderPartKind] == 'N' &&
-                    (kernel_.received == 0 || kernel_.bytes.size() < kHeaderEnd ||
-                     kernel_.bytes[kHeaderPartKind] == 'K');
+                    image[kHeaderPartKind] == 'N' && ImageCheckHolds(image.data(), image.size()) &&
+                    (kernel_.received == 0 ||
+                     (kernel_.bytes.size() >= kHeaderEnd && kernel_.bytes[kHeaderPartKind] == 'K' &&
+                      ImageCheckHolds(kernel_.bytes.data(), kernel_.bytes.size())));
   if (!fits) return Reply::Check(kIllegalRequest, 0x26, 0x00);
 
   // The firmware it will run: revision and date from the image header.

@@ -13,7 +13,8 @@
 // - WRITE BUFFER mode 5 buffer 0xFF (the same block) starts the re-flash when
 //   the whole normal part has arrived and fits the drive; otherwise it is
 //   refused (ILLEGAL REQUEST 2C/00 for a short transfer, 26/00 for an image
-//   of another drive) and the drive stays in its kernel.
+//   of another drive, or for a part whose check value does not hold: bytes
+//   lost or garbled on the way) and the drive stays in its kernel.
 // - While it re-flashes, the drive answers every command with NOT READY
 //   04/12 and the progress (out of 65536) in sense bytes 16-17; then it
 //   reports UNIT ATTENTION 29/00 once and runs the new firmware, whose
