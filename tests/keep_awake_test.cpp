@@ -116,11 +116,12 @@ TEST(KeepAwake, LetGoOnEveryWayOut) {
   const Case cases[] = {
       // The drive refuses kernel mode: the run stops (message 36).
       {"kernel mode refused", kDrive, "yes", false, 1, 1},
-      // The first image piece fails (message 42); the revision is read back.
+      // The first image piece fails (message 42); the revision read back is
+      // still the old one, so the run stops.
       {"a piece of the image fails",
        R"({"letter": "E", "preset": "release", "faults": {"rules": [
            {"opcode": "0x3B", "mode": 7, "nth": 0, "times": 1, "probability": 1.0}]}})",
-       "yes", true, 0, 1},
+       "yes", true, 1, 1},
       // The user declines: the drive never enters its update mode.
       {"the update is declined", kDrive, "no", true, 0, 0},
   };

@@ -326,12 +326,40 @@ TEST(Transport, AspiEventWaits) {
   }
 }
 
-TEST(Transport, AnEndlessWaitForANeverAnsweringDriveIsReported) {
+// A wait ASPI leaves without limit ends after ten minutes as a time-out:
+// event-notify and polled commands without a time limit, every command of
+// OEM class 0x300, and the discovery probes.
+TEST(Transport, AWaitWithoutLimitForANeverAnsweringDriveEndsAfterTenMinutes) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> adapters;
+    int32_t oemClass;
+    int32_t timeoutMs;
+    int32_t result;
+  };
+  const Case cases[] = {
+      {"event, no time limit", {"ESDI_506"}, 0, 0, -2},
+      {"event, OEM class 0x300", {"ESDI_506"}, 0x300, 5000, -2},
+      {"polled, no time limit", {"ntmaphlp"}, 0, 0, -1},  // the IEEE1394 mapper adapter
+  };
+  for (const Case& c : cases) {
+    sim::SimOptions o = Win98Host(c.adapters);
+    o.AttachAtAdapter(0, 0, FaultyDrive({HangRule(0x3B)}));
+    HostRun h(o);
+    h.AddAddress(0, 0);
+    h.run().host.oemClass = c.oemClass;
+    EXPECT_EQ(
+        ExecuteScsiRequest(h.run(), testing::WriteBuffer(0, 1, 0x30, nullptr, 0, c.timeoutMs)),
+        c.result)
+        << c.name;
+    EXPECT_GE(NowMs(h), 600000u) << c.name;
+    EXPECT_LE(NowMs(h), 601000u) << c.name;
+  }
   sim::SimOptions o = Win98Host({"ESDI_506"});
-  o.AttachAtAdapter(0, 0, FaultyDrive({HangRule(0x00)}));
+  o.AttachAtAdapter(0, 0, FaultyDrive({HangRule(0x12)}));
   HostRun h(o);
-  h.AddAddress(0, 0);
-  EXPECT_THROW(ExecuteScsiRequest(h.run(), testing::TestUnitReady(0, 0)), sim::SimDeadlock);
+  EXPECT_EQ(InquireByAddress(h.run(), 0, 0), -1);
+  EXPECT_GE(NowMs(h), 600000u);
 }
 
 TEST(Transport, PolledModeForTheMapperAndModel1003) {

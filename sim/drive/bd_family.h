@@ -23,6 +23,7 @@
 //   READY 04/01 while it spins up, then GOOD.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -69,9 +70,10 @@ class BdFamily : public FamilyBehaviour {
   // A part arriving in pieces: its bytes and which of them came.
   struct Part {
     std::vector<uint8_t> bytes;
-    std::vector<bool> seen;
-    uint32_t received = 0;
+    std::map<uint32_t, uint32_t> seen;  // the ranges that came: start -> end
+    uint32_t received = 0;              // bytes in them
     void Reset(uint32_t size);
+    void Take(uint32_t offset, const uint8_t* data, uint32_t length);
     bool Complete() const { return received == bytes.size(); }
   };
 

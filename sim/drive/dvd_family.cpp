@@ -336,8 +336,8 @@ void DvdFamily::FinishReflash(Drive& drive) {
   // a part that lost or garbled bytes on the way is not taken.
   const bool partsHold =
       (normalPart_.empty() || ImageCheckHolds(normalPart_.data(), normalPart_.size())) &&
-      (kernelPart_.size() != kKernelPartSize ||
-       ImageCheckHolds(kernelPart_.data(), kernelPart_.size()));
+      (kernelPart_.empty() || (kernelPart_.size() == kKernelPartSize &&
+                               ImageCheckHolds(kernelPart_.data(), kernelPart_.size())));
   const bool failed = failedReflashesLeft_ > 0 || !partsHold;
   if (failedReflashesLeft_ > 0) {
     --failedReflashesLeft_;
