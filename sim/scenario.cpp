@@ -172,7 +172,7 @@ drive::FaultRule ParseFaultRule(const json& rule, const std::string& where) {
   return r;
 }
 
-void ParseDrive(const json& d, std::size_t index, SimOptions& options) {
+void ParseDrive(const json& d, std::size_t index, SimOptions& options, ScenarioBudget& budget) {
   const std::string where = "drives[" + std::to_string(index) + "]";
   CheckKeys(d,
             {"letter", "adapter", "target", "preset", "identity", "vendorIdentity", "disc",
@@ -246,6 +246,7 @@ void ParseDrive(const json& d, std::size_t index, SimOptions& options) {
       } catch (const std::invalid_argument& e) {
         throw ScenarioError(at + ": " + e.what());
       }
+      budget.Take(model->family()->MemoryBytes(), at);
     }
     if (!found) throw ScenarioError(at + ".kind: unknown family \"" + kind + "\" (" + known + ")");
   }
@@ -343,12 +344,13 @@ Scenario ParseScenario(std::string_view text) {
       s.options.answers.push_back(result);
     }
   }
+  ScenarioBudget budget;
   if (doc.contains("definition")) s.definition = ParseDefinition(doc["definition"]);
-  if (doc.contains("files")) s.files = ParseFiles(doc["files"]);
+  if (doc.contains("files")) s.files = ParseFiles(doc["files"], budget);
   if (doc.contains("drives")) {
     if (!doc["drives"].is_array()) throw ScenarioError("drives: expected an array");
     for (std::size_t i = 0; i < doc["drives"].size(); ++i)
-      ParseDrive(doc["drives"][i], i, s.options);
+      ParseDrive(doc["drives"][i], i, s.options, budget);
   }
   return s;
 }

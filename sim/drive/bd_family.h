@@ -56,6 +56,7 @@ class BdFamily : public FamilyBehaviour {
   BdFamily(const BdFamilyOptions& options, Drive& drive);
 
   bool Execute(Drive& drive, const Command& command, Reply& reply) override;
+  std::size_t MemoryBytes() const override { return normal_.bytes.size() + kernel_.bytes.size(); }
 
   Mode mode() const { return mode_; }
   const BdFamilyOptions& options() const { return options_; }
