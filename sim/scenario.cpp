@@ -330,7 +330,8 @@ Scenario ParseScenario(std::string_view text) {
   json doc;
   try {
     doc = json::parse(text);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {
+    // A syntax error, or a number beyond what the parser holds.
     throw ScenarioError(std::string("not valid JSON: ") + e.what());
   }
   CheckKeys(doc, {"description", "host", "drives", "answers", "definition", "files"}, "scenario");

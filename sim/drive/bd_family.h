@@ -100,7 +100,6 @@ class BdFamily : public FamilyBehaviour {
   uint64_t reflashStartUs_ = 0;
   uint64_t reflashEndUs_ = 0;
   bool reflashFails_ = false;
-  bool newKernel_ = false;
   uint32_t reflashes_ = 0;
 };
 
