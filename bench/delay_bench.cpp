@@ -110,10 +110,7 @@ struct RealHost {
   }
 #endif
   MillisecondsOnly coarseClock{base().clock};
-  platform::Platform coarsePlatform{base().console,     base().boxes,  base().locale,
-                                    coarseClock,        base().osInfo, base().memory,
-                                    base().registry,    base().aspi,   base().events,
-                                    base().passThrough, base().files,  base().power};
+  platform::Platform coarsePlatform{base().WithClock(coarseClock)};
   Run counted{base()};
   Run coarse{coarsePlatform};
 };

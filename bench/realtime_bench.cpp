@@ -87,9 +87,7 @@ Figures RunOnce(bool realtime, const fs::path& dir) {
   sim::WriteScenarioFiles(scenario, dir);
   sim::SimPlatform host(scenario.options);
   CountingClock clock(host.platform().clock);
-  const platform::Platform& p = host.platform();
-  platform::Platform platform{p.console,  p.boxes, p.locale, clock,         p.osInfo, p.memory,
-                              p.registry, p.aspi,  p.events, p.passThrough, p.files,  p.power};
+  platform::Platform platform = host.platform().WithClock(clock);
   Run run(platform);
   DriverHooks hooks = DriverHooks::Program();
   if (scenario.definition) hooks.fillDefinition = sim::DefinitionFiller(*scenario.definition);

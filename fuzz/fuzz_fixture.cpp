@@ -154,3 +154,54 @@ FuzzRun::~FuzzRun() {
 }
 
 }  // namespace oddfw::fuzz
+
+namespace oddfw::fuzz {
+namespace {
+
+sim::SimOptions XpWithDrive(std::shared_ptr<sim::drive::Drive> drive) {
+  sim::SimOptions o;
+  o.AttachAtLetter('E', std::move(drive));
+  return o;
+}
+
+std::shared_ptr<sim::drive::Drive> DriveAnswering(
+    const std::array<uint8_t, 96>& inquiry,
+    const std::optional<std::array<uint8_t, 48>>& vendorIdentity) {
+  auto drive = sim::drive::MakeDrive(sim::drive::DriveProfile::ReleaseDrive());
+  drive->inquiry = inquiry;
+  drive->vendorIdentity = vendorIdentity;
+  return drive;
+}
+
+}  // namespace
+
+DriveRun::DriveRun(const std::array<uint8_t, 96>& inquiry,
+                   const std::optional<std::array<uint8_t, 48>>& vendorIdentity,
+                   int32_t imageCapacity)
+    : drive_(DriveAnswering(inquiry, vendorIdentity)),
+      host_(XpWithDrive(drive_)),
+      run_(host_.platform()),
+      imageBuffer_(ImageArena().Take(static_cast<std::size_t>(std::max(imageCapacity, 0)))) {
+  FillBuiltInDefinition(run_);
+  ActivateEntry(run_, 0);
+  HostState& h = run_.host;
+  h.commandTimeoutMs = 60000;
+  h.ieee1394Adapter = -1;
+  h.targetTable[0].driveLetter = 'E';
+  h.targetCount = 1;
+  run_.image.firmware.buffer = imageBuffer_;
+  run_.image.firmware.capacity = imageCapacity;
+}
+
+DriveRun::~DriveRun() {
+  ImageArena().Give();
+}
+
+bool HasStrayControl(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return (b < 0x20 && b != '\r' && b != '\n') || b == 0x7F;
+  });
+}
+
+}  // namespace oddfw::fuzz

@@ -8,16 +8,19 @@
 // a libFuzzer program by the fuzz preset and, everywhere else, linked with
 // replay_main.cpp to replay its corpus as an ordinary test.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/run.h"
 #include "platform/files.h"
+#include "sim/drive/drive.h"
 #include "sim/sim_platform.h"
 
 namespace oddfw::fuzz {
@@ -113,6 +116,37 @@ class FuzzRun {
   uint8_t* imageBuffer_;
   uint8_t* workBuffer_ = nullptr;
 };
+
+// One fresh program start on a Windows XP host with one drive at E:, in the
+// target table as discovery leaves it, the built-in release's first entry
+// active and an image buffer of `imageCapacity` bytes. The drive answers
+// INQUIRY with `inquiry` and READ BUFFER buffer 0xF1 with `vendorIdentity`
+// (absent: it refuses that command).
+class DriveRun {
+ public:
+  DriveRun(const std::array<uint8_t, 96>& inquiry,
+           const std::optional<std::array<uint8_t, 48>>& vendorIdentity,
+           int32_t imageCapacity = 0x200);
+  ~DriveRun();
+  DriveRun(const DriveRun&) = delete;
+  DriveRun& operator=(const DriveRun&) = delete;
+
+  Run& run() { return run_; }
+  sim::drive::Drive& drive() { return *drive_; }
+  uint8_t* imageBytes() { return imageBuffer_; }
+  const std::string& console() const { return host_.consoleBytes(); }
+  const std::vector<sim::BoxRecord>& boxes() const { return host_.boxes(); }
+
+ private:
+  std::shared_ptr<sim::drive::Drive> drive_;
+  sim::SimPlatform host_;
+  Run run_;
+  uint8_t* imageBuffer_;
+};
+
+// Whether `text` holds a control character other than "\r" and "\n" (an
+// escape sequence, a bell, a backspace...).
+bool HasStrayControl(std::string_view text);
 
 }  // namespace oddfw::fuzz
 

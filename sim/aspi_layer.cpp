@@ -107,6 +107,9 @@ uint32_t AspiLayer::Submit(platform::SrbExecScsiCmd* srb, uint64_t nowUs, ScsiRe
       r.result = "device-gone";
       q.reply.durationUs = kDeviceGoneReportUs;
       break;
+    case drive::Outcome::kTransportError:
+      r.result = "transport-error";
+      break;
     case drive::Outcome::kCompleted:
       r.status = q.reply.status;
       r.result = q.reply.status == drive::kStatusGood             ? "good"
@@ -127,6 +130,8 @@ void AspiLayer::Complete(const AspiRequest& q, bool writeData) {
   uint8_t status = platform::kSsErr;
   if (reply.outcome == drive::Outcome::kDeviceGone) {
     srb->SRB_HaStat = kHaSelectionTimeout;
+  } else if (reply.outcome == drive::Outcome::kTransportError) {
+    srb->SRB_HaStat = kHaPhaseError;  // no target status, no sense data
   } else {
     if (writeData && q.direction == drive::Direction::kIn && q.buffer != nullptr) {
       const auto n = std::min<std::size_t>(reply.data.size(), q.bufferLength);

@@ -22,6 +22,7 @@ namespace oddfw::sim {
 inline constexpr uint8_t kSsNoAdapters = 0xE8;         // SS_NO_ADAPTERS
 inline constexpr uint8_t kSsInvalidSrb = 0xE0;         // SS_INVALID_SRB
 inline constexpr uint8_t kHaSelectionTimeout = 0x11;   // SRB_HaStat of a vanished device
+inline constexpr uint8_t kHaPhaseError = 0x14;         // SRB_HaStat of a failed transfer
 inline constexpr uint64_t kDeviceGoneReportUs = 1000;  // until the layer notices it
 
 // An accepted SCSI request: where its answer goes and what the answer is.

@@ -11,6 +11,9 @@ namespace oddfw::sim {
 namespace {
 
 namespace hdr = oddfw::image_header;
+static_assert(kImageCheckOffset >= hdr::kKernelRevisionText + 4 &&
+                  kImageCheckOffset + 4 <= hdr::kSize,
+              "the check value lies in the header's unused bytes");
 
 uint64_t SplitMix64(uint64_t x) {
   x += 0x9E3779B97F4A7C15ULL;
@@ -32,6 +35,39 @@ void PutField(std::vector<uint8_t>& image, uint32_t offset, const std::string& t
 }
 
 }  // namespace
+
+namespace {
+
+// The sum of the bytes in [from, to), eight at a time (the simulator checks
+// whole images on every re-flash, also in debug builds).
+uint64_t ByteSum(const uint8_t* bytes, std::size_t from, std::size_t to) {
+  uint64_t sum = 0;
+  std::size_t i = from;
+  for (; i + 8 <= to; i += 8) {
+    uint64_t w = 0;
+    std::memcpy(&w, bytes + i, 8);
+    w = (w & 0x00FF00FF00FF00FFull) + ((w >> 8) & 0x00FF00FF00FF00FFull);
+    w = (w & 0x0000FFFF0000FFFFull) + ((w >> 16) & 0x0000FFFF0000FFFFull);
+    sum += (w & 0xFFFFFFFFull) + (w >> 32);
+  }
+  for (; i < to; ++i) sum += bytes[i];
+  return sum;
+}
+
+}  // namespace
+
+uint32_t ImageCheckValue(const uint8_t* bytes, std::size_t size) {
+  if (size <= kImageCheckOffset) return static_cast<uint32_t>(ByteSum(bytes, 0, size));
+  const std::size_t after = std::min<std::size_t>(size, kImageCheckOffset + 4);
+  return static_cast<uint32_t>(ByteSum(bytes, 0, kImageCheckOffset) + ByteSum(bytes, after, size));
+}
+
+bool ImageCheckHolds(const uint8_t* bytes, std::size_t size) {
+  if (size < hdr::kSize) return false;
+  uint32_t stored = 0;
+  for (int i = 3; i >= 0; --i) stored = stored << 8 | bytes[kImageCheckOffset + i];
+  return stored == ImageCheckValue(bytes, size);
+}
 
 uint8_t PayloadByte(uint32_t seed, uint32_t offset) {
   const uint64_t word = SplitMix64(uint64_t{seed} << 32 | (offset / 8));
@@ -74,6 +110,11 @@ std::vector<uint8_t> BuildImage(const ImageSpec& spec) {
                                   " lies outside the image");
     }
     if (!p.bytes.empty()) std::memcpy(image.data() + p.offset, p.bytes.data(), p.bytes.size());
+  }
+  if (spec.header && spec.check && image.size() >= hdr::kSize) {
+    const uint32_t check = ImageCheckValue(image.data(), image.size());
+    for (int i = 0; i < 4; ++i)
+      image[kImageCheckOffset + i] = static_cast<uint8_t>(check >> (8 * i));
   }
   return image;
 }

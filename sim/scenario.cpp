@@ -144,9 +144,15 @@ drive::FaultRule ParseFaultRule(const json& rule, const std::string& where) {
     r.action = drive::FaultAction::kHang;
   } else if (action == "disappear") {
     r.action = drive::FaultAction::kDisappear;
+  } else if (action == "transport-error") {
+    r.action = drive::FaultAction::kTransportError;
+  } else if (action == "lie-drop") {
+    r.action = drive::FaultAction::kLieDrop;
+  } else if (action == "lie-zero") {
+    r.action = drive::FaultAction::kLieZero;
   } else {
     throw ScenarioError(where + ".action: unknown action \"" + action +
-                        "\" (fail, hang, disappear)");
+                        "\" (fail, hang, disappear, transport-error, lie-drop, lie-zero)");
   }
   if (rule.contains("status")) r.status = ParseByte(rule["status"], where + ".status");
   if (rule.contains("sense")) {
@@ -166,7 +172,7 @@ drive::FaultRule ParseFaultRule(const json& rule, const std::string& where) {
   return r;
 }
 
-void ParseDrive(const json& d, std::size_t index, SimOptions& options) {
+void ParseDrive(const json& d, std::size_t index, SimOptions& options, ScenarioBudget& budget) {
   const std::string where = "drives[" + std::to_string(index) + "]";
   CheckKeys(d,
             {"letter", "adapter", "target", "preset", "identity", "vendorIdentity", "disc",
@@ -240,6 +246,7 @@ void ParseDrive(const json& d, std::size_t index, SimOptions& options) {
       } catch (const std::invalid_argument& e) {
         throw ScenarioError(at + ": " + e.what());
       }
+      budget.Take(model->family()->MemoryBytes(), at);
     }
     if (!found) throw ScenarioError(at + ".kind: unknown family \"" + kind + "\" (" + known + ")");
   }
@@ -323,7 +330,8 @@ Scenario ParseScenario(std::string_view text) {
   json doc;
   try {
     doc = json::parse(text);
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {
+    // A syntax error, or a number beyond what the parser holds.
     throw ScenarioError(std::string("not valid JSON: ") + e.what());
   }
   CheckKeys(doc, {"description", "host", "drives", "answers", "definition", "files"}, "scenario");
@@ -337,12 +345,13 @@ Scenario ParseScenario(std::string_view text) {
       s.options.answers.push_back(result);
     }
   }
+  ScenarioBudget budget;
   if (doc.contains("definition")) s.definition = ParseDefinition(doc["definition"]);
-  if (doc.contains("files")) s.files = ParseFiles(doc["files"]);
+  if (doc.contains("files")) s.files = ParseFiles(doc["files"], budget);
   if (doc.contains("drives")) {
     if (!doc["drives"].is_array()) throw ScenarioError("drives: expected an array");
     for (std::size_t i = 0; i < doc["drives"].size(); ++i)
-      ParseDrive(doc["drives"][i], i, s.options);
+      ParseDrive(doc["drives"][i], i, s.options, budget);
   }
   return s;
 }

@@ -40,6 +40,8 @@ struct Scenario {
 // The "definition" and "files" parts of a scenario (scenario_release.cpp).
 UpdateDefinition ParseDefinition(const nlohmann::ordered_json& definition);
 std::vector<ScenarioFile> ParseFiles(const nlohmann::ordered_json& files);
+class ScenarioBudget;  // scenario_json.h
+std::vector<ScenarioFile> ParseFiles(const nlohmann::ordered_json& files, ScenarioBudget& budget);
 
 // Writes the scenario's files into `dir` (created when missing).
 void WriteScenarioFiles(const Scenario& scenario, const std::filesystem::path& dir);
@@ -49,7 +51,8 @@ void WriteScenarioFiles(const Scenario& scenario, const std::filesystem::path& d
 std::function<int32_t(Run&)> DefinitionFiller(const UpdateDefinition& definition);
 
 // Parses a scenario from JSON text; throws ScenarioError with a message that
-// names the offending key.
+// names the offending key, also for a scenario that asks for more than the
+// simulator makes (scenario_json.h: images over 64 MiB, 128 MiB in all).
 Scenario ParseScenario(std::string_view json);
 Scenario LoadScenario(const std::filesystem::path& path);
 

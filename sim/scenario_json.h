@@ -9,7 +9,32 @@
 #include "sim/image_builder.h"
 #include "sim/scenario.h"
 
-namespace oddfw::sim::scenario_json {
+namespace oddfw::sim {
+
+// What a scenario may ask the simulator to make: an image or a drive memory
+// of at most 64 MiB (the program's image buffer holds 8 MiB), a HEX image of
+// at most 16 MiB (its text is about three times as long), and at most
+// 128 MiB of files and drive state in all. A larger request is refused, not
+// attempted.
+inline constexpr uint32_t kLargestImage = 64u << 20;
+inline constexpr uint32_t kLargestHexImage = 16u << 20;
+inline constexpr uint64_t kLargestScenario = 128u << 20;
+
+// Counts what a scenario makes against kLargestScenario.
+class ScenarioBudget {
+ public:
+  void Take(uint64_t bytes, const std::string& where) {
+    used_ += bytes;
+    if (used_ > kLargestScenario) {
+      throw ScenarioError(where + ": the scenario asks for more than 128 MiB of files and drives");
+    }
+  }
+
+ private:
+  uint64_t used_ = 0;
+};
+
+namespace scenario_json {
 
 // Ordered, so registry keys enumerate in the order the scenario lists them.
 using json = nlohmann::ordered_json;
@@ -47,4 +72,5 @@ std::string ParseBytes(const json& p, const std::string& where);
 // from `base`.
 ImageSpec ParseImageSpec(const json& m, ImageSpec base, const std::string& where);
 
-}  // namespace oddfw::sim::scenario_json
+}  // namespace scenario_json
+}  // namespace oddfw::sim

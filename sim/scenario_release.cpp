@@ -78,11 +78,11 @@ std::string ParseBytes(const json& p, const std::string& where) {
 }
 
 ImageSpec ParseImageSpec(const json& m, ImageSpec base, const std::string& where) {
-  CheckKeys(
-      m,
-      {"vendorId", "productId", "revisionText", "hardwareRevision", "signature", "normalModelName",
-       "partKind", "dateText", "kernelRevisionText", "size", "seed", "header", "placements"},
-      where);
+  CheckKeys(m,
+            {"vendorId", "productId", "revisionText", "hardwareRevision", "signature",
+             "normalModelName", "partKind", "dateText", "kernelRevisionText", "size", "seed",
+             "header", "placements", "check"},
+            where);
   ImageSpec spec = std::move(base);
   if (m.contains("vendorId")) spec.vendorId = Get<std::string>(m, "vendorId", where);
   if (m.contains("productId")) spec.productId = Get<std::string>(m, "productId", where);
@@ -102,9 +102,13 @@ ImageSpec ParseImageSpec(const json& m, ImageSpec base, const std::string& where
   if (m.contains("kernelRevisionText")) {
     spec.kernelRevisionText = Get<std::string>(m, "kernelRevisionText", where);
   }
-  if (m.contains("size")) spec.size = GetNumber(m, "size", where);
+  if (m.contains("size")) {
+    spec.size = GetNumber(m, "size", where);
+    if (spec.size > kLargestImage) throw ScenarioError(where + ".size: more than 64 MiB");
+  }
   if (m.contains("seed")) spec.seed = GetNumber(m, "seed", where);
   if (m.contains("header")) spec.header = Get<bool>(m, "header", where);
+  if (m.contains("check")) spec.check = Get<bool>(m, "check", where);
   if (m.contains("placements")) {
     const json& list = m["placements"];
     if (!list.is_array()) throw ScenarioError(where + ".placements: expected an array");
@@ -207,6 +211,7 @@ std::vector<uint8_t> ParseHexFile(const json& h, const std::string& where) {
   if (h.contains("skipErased")) options.skipErased = Get<bool>(h, "skipErased", where);
   if (h.contains("endRecord")) options.endRecord = Get<bool>(h, "endRecord", where);
   const uint32_t base = h.contains("baseAddress") ? GetNumber(h, "baseAddress", where) : 0;
+  if (spec.size > kLargestHexImage) throw ScenarioError(where + ".image.size: more than 16 MiB");
   const std::vector<uint8_t> image = Build(spec, where + ".image");
   try {
     const std::string text = ToHexRecords(image, base, options);
@@ -242,6 +247,11 @@ UpdateDefinition ParseDefinition(const json& d) {
 }
 
 std::vector<ScenarioFile> ParseFiles(const json& files) {
+  ScenarioBudget budget;
+  return ParseFiles(files, budget);
+}
+
+std::vector<ScenarioFile> ParseFiles(const json& files, ScenarioBudget& budget) {
   if (!files.is_object()) throw ScenarioError("files: expected an object of file names");
   std::vector<ScenarioFile> out;
   for (const auto& [name, f] : files.items()) {
@@ -261,6 +271,7 @@ std::vector<ScenarioFile> ParseFiles(const json& files) {
       const std::string text = Get<std::string>(f, "text", where);
       file.bytes.assign(text.begin(), text.end());
     }
+    budget.Take(file.bytes.size(), where);
     out.push_back(std::move(file));
   }
   return out;

@@ -54,6 +54,7 @@ struct ScsiRecord {
   std::string notify;                // ASPI: "event" or "poll"
   // good, check-condition, status (another SCSI status), never (no answer
   // ever), timeout (the pass-through driver gave up), device-gone,
+  // transport-error (failed below the drive),
   // no-device, invalid-adapter, error (the call failed, see `error`)
   std::string result;
   uint8_t status = 0;

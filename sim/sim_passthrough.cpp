@@ -99,6 +99,9 @@ bool SimPassThrough::ScsiPassThroughDirect(platform::Handle device,
   if (reply.outcome == drive::Outcome::kDeviceGone) {
     return fail(platform::kErrorDeviceNotConnected, "device-gone");
   }
+  if (reply.outcome == drive::Outcome::kTransportError) {
+    return fail(kErrorIoDevice, "transport-error");
+  }
 
   if (command.direction == drive::Direction::kIn && data != nullptr) {
     const auto n =

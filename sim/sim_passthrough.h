@@ -17,6 +17,7 @@ namespace oddfw::sim {
 
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorSemTimeout = 121;  // the driver gave up waiting for the device
+inline constexpr uint32_t kErrorIoDevice = 1117;   // the request failed below the drive
 
 class SimPassThrough : public platform::PassThrough {
  public:

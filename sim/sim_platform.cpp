@@ -198,6 +198,30 @@ class SimPower : public platform::Power {
   HostLog& log_;
 };
 
+// Interrupts that a test fires (now, or at a moment of the virtual clock) or
+// that the runner's signal handler reports. One fired before the program has
+// installed its handler ends the program, as the system's default would.
+class SimInterrupts : public platform::Interrupts {
+ public:
+  void Install() override {
+    installed_ = true;
+    if (onInstall_) onInstall_();
+  }
+  bool Pending() override { return pending_ || (external_ && external_()); }
+  void SetCritical(bool inside) override { critical_ = inside; }
+
+  void Fire() {
+    if (!installed_) throw SimInterruptKilled("an interrupt ended the program: no handler yet");
+    pending_ = true;
+  }
+
+  bool installed_ = false;
+  bool pending_ = false;
+  bool critical_ = false;
+  std::function<void()> onInstall_;
+  std::function<bool()> external_;
+};
+
 }  // namespace
 
 struct SimPlatform::Areas {
@@ -226,16 +250,17 @@ struct SimPlatform::Areas {
   SimPassThrough passThrough;
   SimFiles files;
   SimPower power;
+  SimInterrupts interrupts;
 };
 
 SimPlatform::SimPlatform(SimOptions options)
     : options_(std::move(options)),
       clock_(options_.realtime, options_.clockStartMs),
       areas_(std::make_unique<Areas>(options_, clock_)),
-      platform_(std::make_unique<platform::Platform>(
-          platform::Platform{areas_->console, areas_->boxes, areas_->locale, areas_->simClock,
-                             areas_->osInfo, areas_->memory, areas_->registry, areas_->aspi,
-                             areas_->events, areas_->passThrough, areas_->files, areas_->power})) {}
+      platform_(std::make_unique<platform::Platform>(platform::Platform{
+          areas_->console, areas_->boxes, areas_->locale, areas_->simClock, areas_->osInfo,
+          areas_->memory, areas_->registry, areas_->aspi, areas_->events, areas_->passThrough,
+          areas_->files, areas_->power, areas_->interrupts})) {}
 
 SimPlatform::~SimPlatform() = default;
 
@@ -264,6 +289,24 @@ void SimPlatform::SetMediaControlObserver(std::function<void(const MediaControlR
 
 void SimPlatform::SetPowerObserver(std::function<void(const PowerRecord&)> observer) {
   areas_->log.powerObserver_ = std::move(observer);
+}
+
+void SimPlatform::Interrupt() {
+  areas_->interrupts.Fire();
+}
+void SimPlatform::InterruptAt(uint64_t atUs) {
+  clock_.Schedule(atUs, [this] { areas_->interrupts.Fire(); });
+}
+void SimPlatform::SetInterruptHooks(std::function<void()> onInstall,
+                                    std::function<bool()> pending) {
+  areas_->interrupts.onInstall_ = std::move(onInstall);
+  areas_->interrupts.external_ = std::move(pending);
+}
+bool SimPlatform::interruptsInstalled() const {
+  return areas_->interrupts.installed_;
+}
+bool SimPlatform::inCriticalStretch() const {
+  return areas_->interrupts.critical_;
 }
 
 const HostLog& SimPlatform::log() const {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,13 @@
 #include "sim/virtual_clock.h"
 
 namespace oddfw::sim {
+
+// An interrupt came before the program had installed its handler: the
+// process would have ended at once.
+class SimInterruptKilled : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // One message box as the program showed it, with the answer it got.
 struct BoxRecord {
@@ -98,6 +106,18 @@ class SimPlatform {
   void SetMediaControlObserver(std::function<void(const MediaControlRecord&)> observer);
   // Called for every call of the power management.
   void SetPowerObserver(std::function<void(const PowerRecord&)> observer);
+
+  // Interrupts (Ctrl+C): fired now, or when the virtual clock reaches
+  // `atUs`. Before the program has installed its handler one ends the run
+  // (SimInterruptKilled). The hooks let a runner follow the program's
+  // handler with real signals: `onInstall` runs when the program installs
+  // it, `pending` adds interrupts from outside.
+  void Interrupt();
+  void InterruptAt(uint64_t atUs);
+  void SetInterruptHooks(std::function<void()> onInstall, std::function<bool()> pending);
+  bool interruptsInstalled() const;
+  // Whether the program says a drive is in its update mode now.
+  bool inCriticalStretch() const;
 
   // What the program did with the host's devices and interfaces.
   const HostLog& log() const;

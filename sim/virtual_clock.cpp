@@ -1,5 +1,6 @@
 #include "sim/virtual_clock.h"
 
+#include <string>
 #include <thread>
 
 namespace oddfw::sim {
@@ -43,6 +44,10 @@ void VirtualClock::AdvanceTo(uint64_t us) {
       if (!pending) break;
     }
     return;
+  }
+  if (limitUs_ != 0 && us > limitUs_) {
+    throw SimTimeLimit("the run went past its time limit of " + std::to_string(limitUs_ / 1000000) +
+                       " s of virtual time");
   }
   while (!actions_.empty() && actions_.begin()->first <= us) {
     auto it = actions_.begin();

@@ -19,6 +19,13 @@ class SimDeadlock : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The run went on past the virtual time a test allows it (a loop that never
+// ends, though time passes).
+class SimTimeLimit : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 class VirtualClock {
  public:
   explicit VirtualClock(bool realtime = false, uint32_t startMs = 0);
@@ -49,12 +56,17 @@ class VirtualClock {
   // Real time the virtual clock has spared (for reports).
   uint64_t virtualElapsedUs() const { return nowUs_; }
 
+  // From now on, moving the virtual clock past `us` throws SimTimeLimit
+  // (0: no limit).
+  void SetLimitUs(uint64_t us) { limitUs_ = us; }
+
  private:
   void RunDue();
 
   bool realtime_;
   uint64_t startOffsetUs_;
   uint64_t nowUs_ = 0;
+  uint64_t limitUs_ = 0;
   std::chrono::steady_clock::time_point realStart_;
   ActionId nextId_ = 1;
   std::multimap<uint64_t, std::pair<ActionId, std::function<void()>>> actions_;

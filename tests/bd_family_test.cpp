@@ -203,9 +203,12 @@ TEST(BdFamily, ImagesThatDoNotFitTheDriveAreRefused) {
   otherSignature.signature = "HALV    ";
   ImageSpec kernelImage;
   kernelImage.partKind = 'K';
+  ImageSpec unchecked;  // as if bytes had been lost or garbled on the way
+  unchecked.check = false;
   const Case cases[] = {{"another product", otherProduct},
                         {"another signature", otherSignature},
-                        {"a kernel image", kernelImage}};
+                        {"a kernel image", kernelImage},
+                        {"a part whose check value does not hold", unchecked}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     BdDrive d;

@@ -259,6 +259,12 @@ TEST(CheckDriveEmpty, WhatTheDriveAnswers) {
     CheckRun r(p, c.rules);
     r.run().definition.active.modelCode = c.modelCode;
     r.run().host.intelIdeDriver = c.intel ? 1 : 0;
+    // An earlier command (another drive's) left "no disc" behind: a TEST
+    // UNIT READY that returns no sense data of its own must not pass for it.
+    uint8_t* stale = r.run().transport.sense.rawSense;
+    stale[0] = 0x70;
+    stale[2] = 2;
+    stale[12] = 0x3A;
     EXPECT_EQ(CheckDriveEmpty(r.run()), c.result);
     EXPECT_EQ(r.console(), c.console);
     EXPECT_EQ(r.boxes(), c.boxes);

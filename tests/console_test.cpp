@@ -137,12 +137,7 @@ struct WatchedRun {
   explicit WatchedRun(sim::SimOptions options = {})
       : host(std::move(options)),
         clock(host.platform().clock),
-        platform{host.platform().console,  host.platform().boxes,
-                 host.platform().locale,   clock,
-                 host.platform().osInfo,   host.platform().memory,
-                 host.platform().registry, host.platform().aspi,
-                 host.platform().events,   host.platform().passThrough,
-                 host.platform().files,    host.platform().power},
+        platform(host.platform().WithClock(clock)),
         run(platform) {}
   sim::SimPlatform host;
   WatchedClock clock;

@@ -178,6 +178,66 @@ TEST(Faults, HangAndDisappear) {
   EXPECT_EQ(faulty.injected().disappeared, 1u);
 }
 
+// A drive that keeps what WRITE BUFFER sends it.
+class Recorder : public FamilyBehaviour {
+ public:
+  bool Execute(Drive&, const Command& c, Reply& reply) override {
+    if (c.opcode() != kOpWriteBuffer) return false;
+    received.push_back(c.dataOut);
+    reply = Reply::Good();
+    return true;
+  }
+  std::vector<std::vector<uint8_t>> received;
+};
+
+TEST(Faults, TransportErrorsAndLies) {
+  FaultRule below;
+  below.nth = 1;
+  below.action = FaultAction::kTransportError;
+  FaultRule dropRead;
+  dropRead.nth = 2;
+  dropRead.action = FaultAction::kLieDrop;
+  FaultRule zeroRead;
+  zeroRead.nth = 3;
+  zeroRead.action = FaultAction::kLieZero;
+  FaultRule dropWrite;
+  dropWrite.nth = 4;
+  dropWrite.action = FaultAction::kLieDrop;
+  FaultRule zeroWrite;
+  zeroWrite.nth = 5;
+  zeroWrite.action = FaultAction::kLieZero;
+  FaultRule zeroNoData;
+  zeroNoData.nth = 6;
+  zeroNoData.action = FaultAction::kLieZero;
+  auto drive = MakeDrive(DriveProfile::ReleaseDrive());
+  auto recorder = std::make_unique<Recorder>();
+  Recorder* r = recorder.get();
+  drive->SetFamily(std::move(recorder));
+  FaultInjector faulty(drive, {below, dropRead, zeroRead, dropWrite, zeroWrite, zeroNoData});
+
+  EXPECT_EQ(faulty.Execute(kInquiry).outcome, Outcome::kTransportError);  // 1
+  const Reply dropped = faulty.Execute(kInquiry);                         // 2
+  EXPECT_EQ(dropped.status, kStatusGood);
+  EXPECT_TRUE(dropped.data.empty());
+  const Reply zeroed = faulty.Execute(kInquiry);  // 3
+  EXPECT_EQ(zeroed.status, kStatusGood);
+  EXPECT_EQ(zeroed.data, std::vector<uint8_t>(96, 0));
+  Command write = Cdb({0x3B, 7, 0xF0, 0, 0, 0, 0, 0, 4, 0}, Direction::kOut, 4);
+  write.dataOut = {1, 2, 3, 4};
+  EXPECT_EQ(faulty.Execute(write).status, kStatusGood);       // 4: never reaches the drive
+  EXPECT_EQ(faulty.Execute(write).status, kStatusGood);       // 5: arrives as zeros
+  EXPECT_EQ(faulty.Execute(kTestUnitReady).sense[12], 0x3A);  // 6: nothing to zero
+  EXPECT_EQ(faulty.Execute(write).status, kStatusGood);       // 7: as sent
+  ASSERT_EQ(r->received.size(), 2u);
+  EXPECT_EQ(r->received[0], std::vector<uint8_t>(4, 0));
+  EXPECT_EQ(r->received[1], write.dataOut);
+  EXPECT_EQ(faulty.injected().transportErrors, 1u);
+  EXPECT_EQ(faulty.injected().lies, 4u);
+  EXPECT_EQ(faulty.injected().total(), 5u);
+  // The transport error and the dropped commands never reached the drive.
+  EXPECT_EQ(drive->history().size(), 4u);
+}
+
 TEST(Faults, TheSameSeedGivesTheSameFaults) {
   auto pattern = [](uint64_t seed) {
     FaultRule sometimes;

@@ -246,6 +246,19 @@ TEST(DvdDrive, ReflashVariants) {
     EXPECT_EQ(Revision(*d).substr(0, 4), "1.40");
   }
   {
+    // A part that lost its last piece, or got one garbled, does not hold its
+    // check value: the re-flash fails and the drive stays in its kernel.
+    for (const bool lost : {true, false}) {
+      auto d = DvdDrive(DvdProfile(), DvdOptions{});
+      EXPECT_EQ(Sense(d->Execute(WriteBuffer(4, 0xFF, ModeBlock("QUORVEN KWXN-730")))), "good");
+      d->Execute(WriteBuffer(7, 0xF0, {image.begin(), image.begin() + 0x8000}, 0, 1000));
+      if (!lost) d->Execute(WriteBuffer(7, 0xF0, std::vector<uint8_t>(0x8000), 0x8000, 1000));
+      d->Execute(WriteBuffer(5, 0xFF, ModeBlock("QUORVEN KWXN-730"), 0, 1000000));
+      d->Execute(Inquiry(10000000));
+      EXPECT_EQ(Revision(*d).substr(0, 4), "0000") << lost;
+    }
+  }
+  {
     // This one re-flashes on its own once it holds the whole normal part,
     // and is off the bus meanwhile.
     DvdOptions o;

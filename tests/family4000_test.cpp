@@ -714,5 +714,40 @@ TEST(Family4000, APollWithoutEndStopsAfterTenMinutesOfDriveTime) {
   EXPECT_EQ(r.boxTexts().back(), Message(36));
 }
 
+TEST(Family4000, ADriveThatVanishesWhileItReflashesEndsThePoll) {
+  // The fifth TEST UNIT READY of the poll finds the drive gone. On
+  // pass-through the device then no longer opens (-2, no sense data): the
+  // poll does not take the sense of the drive's last answer ("re-flashing")
+  // for a new one, tries the probe and ends; the read back fails. Through
+  // ASPI every command fails at once (-1): after a hundred the poll asks ten
+  // times a second, and its ten minutes end it.
+  for (const bool aspi : {false, true}) {
+    SCOPED_TRACE(aspi ? "aspi" : "pass-through");
+    UpdateRun r(DefaultScenarioWith([aspi](Json& s) {
+      Json& drive = s["drives"][0];
+      drive["faults"] = Json::parse(R"({"rules": [{"nth": 80, "action": "disappear"}]})");
+      if (aspi) {
+        s["host"] = Json::parse(R"({"windows": "98", "aspi": {"adapters": ["ESDI_506"]}})");
+        drive.erase("letter");
+        drive["adapter"] = 0;
+        drive["target"] = 0;
+      }
+    }));
+    EXPECT_EQ(r.exitCode(), 1);
+    const testing::ReflashSplit split = testing::SplitAtReflash(r.console());
+    EXPECT_EQ(split.progress.size(), 4u);  // the four answers before it vanished
+    EXPECT_EQ(split.after, testing::kReflashDone + Message(9) + Message(36));
+    const std::vector<sim::ScsiRecord> polls = CommandsWith(r.commands(), {0x00});
+    if (!aspi) {
+      // The empty-tray check's and the poll's five; later ones do not open the device.
+      EXPECT_EQ(polls.size(), 1u + 5u);
+    } else {
+      EXPECT_GT(polls.size(), 6000u);
+      EXPECT_LT(polls.size(), 6200u);
+      EXPECT_GE(polls.back().timeUs - polls[1].timeUs, 599'000'000u);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace oddfw

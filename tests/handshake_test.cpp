@@ -182,6 +182,22 @@ TEST(Handshake, WhenTheChallengeRunsAndWhatEachFailureLeaves) {
   }
 }
 
+TEST(Handshake, OnlyTheProbesOwnSenseSkipsTheChallenge) {
+  // An earlier command left 05/24/00 behind; the probe fails without sense
+  // data of its own (on pass-through the driver then leaves rawSense as it
+  // was): the challenge still runs.
+  FaultRule noSense = Fail(1);
+  noSense.hasSense = false;
+  HandshakeRun h(Challenge(), {noSense});
+  uint8_t* stale = h.run().transport.sense.rawSense;
+  stale[0] = 0x70;
+  stale[2] = 0x05;
+  stale[12] = 0x24;
+  EXPECT_EQ(UpdateModeHandshake(h.run()), 0);
+  EXPECT_EQ(h.commands(), Then(kExchange, {"W4 FF", "INQ"}));
+  EXPECT_TRUE(h.family().inKernelMode());
+}
+
 TEST(Handshake, AKernelThatDoesNotAnswerZerosLeavesTheFlagAsItWas) {
   for (const int32_t before : {0, 1}) {
     DvdOptions o;

@@ -54,6 +54,14 @@ inline sim::drive::FaultRule HangRule(uint8_t opcode) {
   return r;
 }
 
+inline sim::drive::FaultRule TransportErrorRule(uint8_t opcode) {
+  sim::drive::FaultRule r;
+  r.opcode = opcode;
+  r.times = 1;
+  r.action = sim::drive::FaultAction::kTransportError;
+  return r;
+}
+
 // A run on a detected host whose target table holds the given entries, as
 // discovery would have left it.
 struct HostRun {

@@ -38,9 +38,18 @@ TEST(BuildImage, DefaultsAreTheBuiltInReleaseImage) {
   EXPECT_EQ(image[0x110], 'N');
   EXPECT_EQ(Field(image, 0x130, 8), "09/02/18");
   EXPECT_EQ(Field(image, 0x150, 4), std::string(4, '\0'));
-  // The header's other bytes are zero; the payload starts behind it.
+  // The header's other bytes are zero but for the check value; the payload
+  // starts behind it.
   EXPECT_EQ(image[0x00], 0);
   EXPECT_EQ(image[0x15F], 0);
+  EXPECT_TRUE(sim::ImageCheckHolds(image.data(), image.size()));
+  std::vector<uint8_t> garbled = image;
+  garbled[0x1000] ^= 0x01;
+  EXPECT_FALSE(sim::ImageCheckHolds(garbled.data(), garbled.size()));
+  garbled = image;
+  std::fill(garbled.begin() + 0x8000, garbled.begin() + 0x10000, 0);
+  EXPECT_FALSE(sim::ImageCheckHolds(garbled.data(), garbled.size()));
+  EXPECT_FALSE(sim::ImageCheckHolds(image.data(), 0x1F8000));
   for (const uint32_t at : {0x160u, 0x1000u, 0x1FFFFFu}) {
     EXPECT_EQ(image[at], sim::PayloadByte(1, at)) << at;
   }

@@ -78,6 +78,20 @@ TEST(Scenario, MistakesAreRefusedWithTheirPlace) {
       {R"({"drives": [{"letter": "E", "preset": "nosuch"}]})", "preset"},
       {R"({"drives": [{"letter": "E", "identity": {"vendor": "FAR TOO LONG"}}]})", "vendor"},
       {R"({"drives": [{"letter": "E", "faults": {"rules": [{"action": "explode"}]}}]})", "explode"},
+      // What a scenario may ask the simulator to make.
+      {R"({"files": {"A": {"image": {"size": "0x4000001"}}}})", "64 MiB"},
+      {R"({"files": {"A": {"hex": {"image": {"size": "0x1000001"}}}}})", "16 MiB"},
+      {[] {
+         const std::string big =
+             R"({"letter": "E", "family": {"kind": "bd", "normalPartSize": "0x1000000",
+                                          "kernelPartSize": "0x1000000"}})";
+         static const std::string text =
+             R"({"drives": [)" + big + "," + big + "," + big + "," + big + "," + big + "]}";
+         return text.c_str();
+       }(),
+       "128 MiB"},
+      {R"({"drives": [{"letter": "E", "family": {"kind": "old", "memory": {"size": "0x8000000"}}}]})",
+       "64 MiB"},
       {R"({"drives": [{"letter": "E", "faults": {"rules": [{"opcode": 300}]}}]})", "opcode"},
       {R"({"drives": [{"letter": "E", "family": {"kind": "nosuch"}}]})", "nosuch"},
       {R"({"definition": {"entries": [{"vendorId": "FAR TOO LONG"}]}})", "vendorId"},

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/driver.h"
 #include "console/catalog.h"
 #include "sim/default_scenario.h"
 #include "update_expectations.h"
@@ -72,6 +73,17 @@ TEST(SimRunner, WithoutAScenarioItUpdatesTheDemoDrive) {
             "+-- answer: ok\n");
   // The drive's minute of work passes on the virtual clock.
   EXPECT_LT(seconds, 5.0);
+}
+
+TEST(SimRunner, SigintDuringTheTransferFinishesTheDriveAndStopsTheRun) {
+  // The runner sends itself SIGINT when the program sends its 40th command,
+  // a piece of the image: the drive is finished, then the run stops.
+  const Result r = RunSim("--interrupt-at-command 40");
+  EXPECT_EQ(r.exitCode, 1) << r.err;
+  const std::string end = testing::UpdateTail() + kInterruptedLine + testing::Message(36);
+  ASSERT_GE(r.out.size(), end.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - end.size()), end);
+  EXPECT_NE(r.err.find("Update program is terminated by occuring an error."), std::string::npos);
 }
 
 TEST(SimRunner, TheBuiltInDemoIsTheDefaultScenarioFile) {

@@ -21,6 +21,7 @@ using testing::FaultyDrive;
 using testing::HangRule;
 using testing::HostOptions;
 using testing::HostRun;
+using testing::TransportErrorRule;
 using testing::Win98Host;
 
 // A WRITE BUFFER the drive accepts, so the polled path can succeed.
@@ -161,6 +162,7 @@ TEST(Transport, APassThroughCallThatFailsAsAWholeIsAFailure) {
       {"no access rights", platform::kErrorAccessDenied, {}, -1},
       {"the device vanishes during the command", 0, {gone}, -1},
       {"the drive never answers: the driver gives up", 0, {HangRule(0x00)}, -1},
+      {"the request fails below the drive", 0, {TransportErrorRule(0x00)}, -1},
   };
   for (const Case& c : cases) {
     sim::SimOptions o = HostOptions("xp");
@@ -269,6 +271,32 @@ TEST(Transport, AspiCompletionAndSense) {
   }
 }
 
+TEST(Transport, AspiRequestFailingBelowTheDriveOrLying) {
+  sim::SimOptions o = Win98Host({"ESDI_506"});
+  FaultRule drop;
+  drop.nth = 2;
+  drop.action = sim::drive::FaultAction::kLieDrop;
+  FaultRule zero;
+  zero.nth = 3;
+  zero.action = sim::drive::FaultAction::kLieZero;
+  o.AttachAtAdapter(0, 0, FaultyDrive({TransportErrorRule(0x12), drop, zero}));
+  HostRun h(o);
+  h.AddAddress(0, 0);
+  h.run().transport.sense.senseCode = 0x999999;
+  uint8_t data[96];
+  std::memset(data, 0xEE, sizeof data);
+  // An error status without sense data: -1, and the empty sense decoded.
+  EXPECT_EQ(ExecuteScsiRequest(h.run(), testing::Inquiry(0, data)), -1);
+  EXPECT_EQ(h.run().transport.sense.senseCode, 0u);
+  EXPECT_EQ(h.host().commands().back().result, "transport-error");
+  // A lie: success, and the data never arrive ...
+  EXPECT_EQ(ExecuteScsiRequest(h.run(), testing::Inquiry(0, data)), 0);
+  EXPECT_EQ(data[8], 0xEE);
+  // ... or arrive as zeros.
+  EXPECT_EQ(ExecuteScsiRequest(h.run(), testing::Inquiry(0, data)), 0);
+  EXPECT_EQ(data[8], 0);
+}
+
 TEST(Transport, AspiEventWaits) {
   struct Case {
     const char* name;
@@ -298,12 +326,40 @@ TEST(Transport, AspiEventWaits) {
   }
 }
 
-TEST(Transport, AnEndlessWaitForANeverAnsweringDriveIsReported) {
+// A wait ASPI leaves without limit ends after ten minutes as a time-out:
+// event-notify and polled commands without a time limit, every command of
+// OEM class 0x300, and the discovery probes.
+TEST(Transport, AWaitWithoutLimitForANeverAnsweringDriveEndsAfterTenMinutes) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> adapters;
+    int32_t oemClass;
+    int32_t timeoutMs;
+    int32_t result;
+  };
+  const Case cases[] = {
+      {"event, no time limit", {"ESDI_506"}, 0, 0, -2},
+      {"event, OEM class 0x300", {"ESDI_506"}, 0x300, 5000, -2},
+      {"polled, no time limit", {"ntmaphlp"}, 0, 0, -1},  // the IEEE1394 mapper adapter
+  };
+  for (const Case& c : cases) {
+    sim::SimOptions o = Win98Host(c.adapters);
+    o.AttachAtAdapter(0, 0, FaultyDrive({HangRule(0x3B)}));
+    HostRun h(o);
+    h.AddAddress(0, 0);
+    h.run().host.oemClass = c.oemClass;
+    EXPECT_EQ(
+        ExecuteScsiRequest(h.run(), testing::WriteBuffer(0, 1, 0x30, nullptr, 0, c.timeoutMs)),
+        c.result)
+        << c.name;
+    EXPECT_GE(NowMs(h), 600000u) << c.name;
+    EXPECT_LE(NowMs(h), 601000u) << c.name;
+  }
   sim::SimOptions o = Win98Host({"ESDI_506"});
-  o.AttachAtAdapter(0, 0, FaultyDrive({HangRule(0x00)}));
+  o.AttachAtAdapter(0, 0, FaultyDrive({HangRule(0x12)}));
   HostRun h(o);
-  h.AddAddress(0, 0);
-  EXPECT_THROW(ExecuteScsiRequest(h.run(), testing::TestUnitReady(0, 0)), sim::SimDeadlock);
+  EXPECT_EQ(InquireByAddress(h.run(), 0, 0), -1);
+  EXPECT_GE(NowMs(h), 600000u);
 }
 
 TEST(Transport, PolledModeForTheMapperAndModel1003) {

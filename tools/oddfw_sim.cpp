@@ -5,6 +5,7 @@
 // exit code is the program's (2 for a bad command line or scenario, 3 when the
 // program would wait forever).
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include "sim/scenario.h"
 #include "sim/sim_platform.h"
 #include "sim/trace.h"
+#include "tools/posix_interrupts.h"
 
 namespace {
 
@@ -40,6 +42,9 @@ const char* kUsage =
     "  --code-page N     OEM code page of the console (932: Japanese)\n"
     "  --trace FILE      write a JSON-lines trace of boxes and SCSI commands\n"
     "  --realtime        pace the run as a real host and drive would\n"
+    "  --interrupt-at-command N\n"
+    "                    send the runner SIGINT (as Ctrl+C would) when the program\n"
+    "                    sends its Nth SCSI command\n"
     "  --help            show this text\n";
 
 struct Options {
@@ -50,6 +55,7 @@ struct Options {
   std::optional<std::string> trace;
   bool realtime = false;
   bool interactive = false;
+  std::optional<unsigned long> interruptAtCommand;
 };
 
 [[noreturn]] void Fail(const std::string& message) {
@@ -93,6 +99,12 @@ Options ParseOptions(int argc, char** argv) {
       o.trace = value();
     } else if (arg == "--realtime") {
       o.realtime = true;
+    } else if (arg == "--interrupt-at-command") {
+      const std::string v = value();
+      char* end = nullptr;
+      const unsigned long n = std::strtoul(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || n == 0) Fail("--interrupt-at-command takes a number from 1");
+      o.interruptAtCommand = n;
     } else if (arg == "--interactive") {
       o.interactive = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -226,8 +238,15 @@ int main(int argc, char** argv) {
     if (!o.interactive) DrawBox(box);
     if (trace) trace->Box(host.clock().NowUs(), box);
   });
+  // SIGINT and SIGTERM follow the program's interrupt handling: from the
+  // moment it installs its handler they are only remembered.
+  host.SetInterruptHooks(tools::InstallSignalHandlers, tools::SignalCame);
+  unsigned long commands = 0;
+  host.SetScsiObserver([&](const sim::ScsiRecord& command) {
+    if (trace) trace->Scsi(command);
+    if (o.interruptAtCommand && ++commands == *o.interruptAtCommand) std::raise(SIGINT);
+  });
   if (trace) {
-    host.SetScsiObserver([&](const sim::ScsiRecord& command) { trace->Scsi(command); });
     host.SetMediaControlObserver(
         [&](const sim::MediaControlRecord& control) { trace->MediaControl(control); });
     host.SetPowerObserver([&](const sim::PowerRecord& power) { trace->Power(power); });

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
+
+#include "sim/image_builder.h"
 
 namespace oddfw::sim::drive {
 namespace {
@@ -79,8 +82,25 @@ std::string Text(const json& value, const std::string& key, std::size_t width) {
 
 void BdFamily::Part::Reset(uint32_t size) {
   bytes.assign(size, 0);
-  seen.assign(size, false);
+  seen.clear();
   received = 0;
+}
+
+void BdFamily::Part::Take(uint32_t offset, const uint8_t* data, uint32_t length) {
+  std::copy_n(data, length, bytes.begin() + offset);
+  // Merge [offset, offset + length) with the ranges it meets or touches.
+  uint32_t start = offset;
+  uint32_t end = offset + length;
+  auto it = seen.upper_bound(start);
+  if (it != seen.begin() && std::prev(it)->second >= start) --it;
+  while (it != seen.end() && it->first <= end) {
+    start = std::min(start, it->first);
+    end = std::max(end, it->second);
+    received -= it->second - it->first;
+    it = seen.erase(it);
+  }
+  seen.emplace(start, end);
+  received += end - start;
 }
 
 BdFamily::BdFamily(const BdFamilyOptions& options, Drive& drive) : options_(options) {
@@ -193,9 +213,10 @@ Reply BdFamily::ModeChange(Drive& drive, const Command& c, bool toKernel) {
                             drive.inquiry.begin() + kInquiryProduct + 16);
   const bool fits = image.size() >= kHeaderEnd && TextAt(image, kHeaderProduct, 16) == product &&
                     TextAt(image, kHeaderSignature, 8) == signature &&
-                    image[kHeaderPartKind] == 'N' &&
-                    (kernel_.received == 0 || kernel_.bytes.size() < kHeaderEnd ||
-                     kernel_.bytes[kHeaderPartKind] == 'K');
+                    image[kHeaderPartKind] == 'N' && ImageCheckHolds(image.data(), image.size()) &&
+                    (kernel_.received == 0 ||
+                     (kernel_.bytes.size() >= kHeaderEnd && kernel_.bytes[kHeaderPartKind] == 'K' &&
+                      ImageCheckHolds(kernel_.bytes.data(), kernel_.bytes.size())));
   if (!fits) return Reply::Check(kIllegalRequest, 0x26, 0x00);
 
   // The firmware it will run: revision and date from the image header.
@@ -223,13 +244,7 @@ Reply BdFamily::Piece(const Command& c, Part& part) {
       length > part.bytes.size() - offset) {
     return Reply::Check(kIllegalRequest, 0x24, 0x00);  // invalid field in CDB
   }
-  std::copy_n(c.dataOut.begin(), length, part.bytes.begin() + offset);
-  for (uint32_t i = offset; i < offset + length; ++i) {
-    if (!part.seen[i]) {
-      part.seen[i] = true;
-      ++part.received;
-    }
-  }
+  part.Take(offset, c.dataOut.data(), length);
   return Reply::Good();
 }
 

@@ -13,7 +13,8 @@
 // - WRITE BUFFER mode 5 buffer 0xFF (the same block) starts the re-flash when
 //   the whole normal part has arrived and fits the drive; otherwise it is
 //   refused (ILLEGAL REQUEST 2C/00 for a short transfer, 26/00 for an image
-//   of another drive) and the drive stays in its kernel.
+//   of another drive, or for a part whose check value does not hold: bytes
+//   lost or garbled on the way) and the drive stays in its kernel.
 // - While it re-flashes, the drive answers every command with NOT READY
 //   04/12 and the progress (out of 65536) in sense bytes 16-17; then it
 //   reports UNIT ATTENTION 29/00 once and runs the new firmware, whose
@@ -22,6 +23,7 @@
 //   READY 04/01 while it spins up, then GOOD.
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -54,6 +56,7 @@ class BdFamily : public FamilyBehaviour {
   BdFamily(const BdFamilyOptions& options, Drive& drive);
 
   bool Execute(Drive& drive, const Command& command, Reply& reply) override;
+  std::size_t MemoryBytes() const override { return normal_.bytes.size() + kernel_.bytes.size(); }
 
   Mode mode() const { return mode_; }
   const BdFamilyOptions& options() const { return options_; }
@@ -68,9 +71,10 @@ class BdFamily : public FamilyBehaviour {
   // A part arriving in pieces: its bytes and which of them came.
   struct Part {
     std::vector<uint8_t> bytes;
-    std::vector<bool> seen;
-    uint32_t received = 0;
+    std::map<uint32_t, uint32_t> seen;  // the ranges that came: start -> end
+    uint32_t received = 0;              // bytes in them
     void Reset(uint32_t size);
+    void Take(uint32_t offset, const uint8_t* data, uint32_t length);
     bool Complete() const { return received == bytes.size(); }
   };
 

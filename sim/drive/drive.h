@@ -63,6 +63,8 @@ class FamilyBehaviour {
   // leave the command to the core. `reply` arrives with the core's time for
   // the command; the family may change it.
   virtual bool Execute(Drive& drive, const Command& command, Reply& reply) = 0;
+  // Bytes of memory the family holds for its state (parts, drive memory).
+  virtual std::size_t MemoryBytes() const { return 0; }
 };
 
 class Drive : public ScsiDevice {

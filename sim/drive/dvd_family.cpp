@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "commands/handshake.h"
+#include "sim/image_builder.h"
 
 namespace oddfw::sim::drive {
 namespace {
@@ -331,10 +332,16 @@ Reply DvdFamily::Part(Drive&, const Command& c, std::vector<uint8_t>& part, uint
 void DvdFamily::FinishReflash(Drive& drive) {
   busy_ = false;
   ++reflashes_;
-  const bool failed = failedReflashesLeft_ > 0;
-  if (failed) {
+  // The drive's loader verifies each part it received before it writes it:
+  // a part that lost or garbled bytes on the way is not taken.
+  const bool partsHold =
+      (normalPart_.empty() || ImageCheckHolds(normalPart_.data(), normalPart_.size())) &&
+      (kernelPart_.empty() || (kernelPart_.size() == kKernelPartSize &&
+                               ImageCheckHolds(kernelPart_.data(), kernelPart_.size())));
+  const bool failed = failedReflashesLeft_ > 0 || !partsHold;
+  if (failedReflashesLeft_ > 0) {
     --failedReflashesLeft_;
-  } else {
+  } else if (!failed) {
     if (kernelPart_.size() == kKernelPartSize) {
       std::memcpy(kernelDate_.data(), kernelPart_.data() + kHeaderDate, 8);
       std::memset(kernelDate_.data() + 8, ' ', 2);

@@ -10,7 +10,8 @@
 // identity) -> kernel part and normal part, in order -> WRITE BUFFER mode 5
 // with its normal-mode name -> busy re-flashing -> the new firmware, whose
 // revision, date and normal-part name come from the image the drive
-// received.
+// received. A part whose check value (sim/image_builder.h) does not hold is
+// not taken: the re-flash fails and the drive stays in its kernel.
 
 #include <cstdint>
 #include <memory>

@@ -1,5 +1,6 @@
 #include "sim/drive/faults.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace oddfw::sim::drive {
@@ -35,6 +36,12 @@ std::string Describe(const FaultRule& rule) {
       return what + "-> never completes";
     case FaultAction::kDisappear:
       return what + "-> device disappears";
+    case FaultAction::kTransportError:
+      return what + "-> fails below the drive";
+    case FaultAction::kLieDrop:
+      return what + "-> reports success, data dropped";
+    case FaultAction::kLieZero:
+      return what + "-> reports success, data zeroed";
   }
   return what;
 }
@@ -85,6 +92,30 @@ Reply FaultInjector::Execute(const Command& command) {
         r.outcome = Outcome::kDeviceGone;
         ++counts_.disappeared;
         return r;
+      case FaultAction::kTransportError:
+        if (rule.carriedOut) inner_->Execute(command);
+        r.outcome = Outcome::kTransportError;
+        r.durationUs = rule.durationUs;
+        ++counts_.transportErrors;
+        return r;
+      case FaultAction::kLieDrop:
+        r.durationUs = rule.durationUs;
+        ++counts_.lies;
+        return r;
+      case FaultAction::kLieZero: {
+        if (command.direction == Direction::kOut) {
+          Command zeroed = command;
+          std::fill(zeroed.dataOut.begin(), zeroed.dataOut.end(), 0);
+          ++counts_.lies;
+          return inner_->Execute(zeroed);
+        }
+        r = inner_->Execute(command);
+        if (command.direction == Direction::kIn && r.outcome == Outcome::kCompleted) {
+          r.data.assign(r.data.size(), 0);
+          ++counts_.lies;
+        }
+        return r;
+      }
     }
   }
   return inner_->Execute(command);

@@ -1,6 +1,7 @@
 #pragma once
 // Fault injection: a layer around any simulated device that makes chosen
-// commands fail, never complete, or makes the device vanish. Rules pick
+// commands fail, never complete (the host's time limit runs out), fail below
+// the drive, lie, or makes the device vanish. Rules pick
 // commands by their number or by operation code, mode and buffer id; a rule
 // with a probability draws from the layer's own generator, so the same seed
 // gives the same faults on every run and every machine. The layer counts
@@ -18,9 +19,14 @@
 namespace oddfw::sim::drive {
 
 enum class FaultAction {
-  kFail,       // answer with `status` and `sense` instead of the drive
-  kHang,       // never answer
-  kDisappear,  // the device leaves the machine: this command and every later open fail
+  kFail,            // answer with `status` and `sense` instead of the drive
+  kHang,            // never answer: the host's time limit runs out
+  kDisappear,       // the device leaves the machine: this command and every later open fail
+  kTransportError,  // the command fails below the drive, without status or sense
+  // Lies: the command reports success, but its data are lost on the way.
+  kLieDrop,  // the drive never sees the command (data in: none arrives)
+  kLieZero,  // the data are zeros: the drive receives zeros (data out), the host reads zeros
+             // (data in); a command without data goes through unchanged
 };
 
 struct FaultRule {
@@ -39,7 +45,7 @@ struct FaultRule {
   uint8_t asc = 0x44;  // internal target failure
   uint8_t ascq = 0x00;
   bool carriedOut = false;     // the drive still carries the command out (kFail, kHang)
-  uint64_t durationUs = 1000;  // kFail: time until the failure is reported
+  uint64_t durationUs = 1000;  // kFail, kTransportError, kLieDrop: time until the answer
 
   bool Matches(const Command& command, uint32_t number) const;
 };
@@ -48,7 +54,9 @@ struct FaultCounts {
   uint32_t failed = 0;
   uint32_t hung = 0;
   uint32_t disappeared = 0;
-  uint32_t total() const { return failed + hung + disappeared; }
+  uint32_t transportErrors = 0;
+  uint32_t lies = 0;  // commands whose data were dropped or zeroed
+  uint32_t total() const { return failed + hung + disappeared + transportErrors + lies; }
 };
 
 // Human-readable form of a rule, for reports ("command 3: fail 02 05/24/00").

@@ -51,6 +51,7 @@ class OldFamily : public FamilyBehaviour {
   explicit OldFamily(OldFamilyOptions options);
 
   bool Execute(Drive& drive, const Command& command, Reply& reply) override;
+  std::size_t MemoryBytes() const override { return memory_.size() + received_.size(); }
 
   struct Piece {
     uint32_t offset = 0;

@@ -58,6 +58,10 @@ enum class Outcome {
   kCompleted,       // status (and sense, data) arrive after durationUs
   kNeverCompletes,  // the device never answers: the host times out or waits forever
   kDeviceGone,      // the device vanished during the command
+  // The command failed below the drive (the bus, the adapter, the driver):
+  // the pass-through call fails as a whole, an ASPI request ends with an
+  // error status and a host adapter status but no sense data.
+  kTransportError,
 };
 
 using SenseBytes = std::array<uint8_t, 18>;

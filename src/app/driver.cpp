@@ -27,7 +27,19 @@ const Procedure& ProcedureOf(const ProcedureTable& table, int32_t modelCode) {
   }
 }
 
+// The run stops for an interrupt: the line, message 36, the host released.
+int StopInterrupted(Run& run) {
+  PrintText(run, kInterruptedLine);
+  ShowMessage(run, 36, WarningNotice);
+  ReleaseHostEnvironment(run);
+  return 1;
+}
+
 }  // namespace
+
+bool Interrupted(Run& run) {
+  return run.os.interrupts.Pending();
+}
 
 DriverHooks DriverHooks::Program() {
   DriverHooks hooks;
@@ -38,6 +50,9 @@ DriverHooks DriverHooks::Program() {
 }
 
 int RunDriver(Run& run, const DriverHooks& hooks) {
+  // From here on an interrupt never ends the program in the middle of a
+  // command: it is remembered, and the run stops at its next safe point.
+  run.os.interrupts.Install();
   DriverState& s = run.driver;
   s.updateAllDrives = true;
   run.transport.asyncSubmit = false;
@@ -48,6 +63,7 @@ int RunDriver(Run& run, const DriverHooks& hooks) {
   s.oemCodePage = run.os.locale.OemCodePage();
   (hooks.fillDefinition ? hooks.fillDefinition : FillBuiltInDefinition)(run);
   DetectHostEnvironment(run);
+  if (Interrupted(run)) return StopInterrupted(run);
   const int32_t drives = (hooks.discoverTargets ? hooks.discoverTargets : DiscoverTargets)(run);
 
   if (drives == 0) {
@@ -58,6 +74,7 @@ int RunDriver(Run& run, const DriverHooks& hooks) {
     ReleaseHostEnvironment(run);
     return 1;
   }
+  if (Interrupted(run)) return StopInterrupted(run);
   if (drives >= 2) {
     if (ShowMessage(run, 31, AskYesNo) == platform::kIdNo) s.updateAllDrives = false;
   } else {
@@ -76,18 +93,23 @@ int RunDriver(Run& run, const DriverHooks& hooks) {
 
   const Procedure& procedure = ProcedureOf(hooks.procedures, release.modelCode);
   for (int32_t i = 0; i < drives; ++i) {
+    if (Interrupted(run)) return StopInterrupted(run);
     s.currentTarget = i;
     ShowMessage(run, 34, ConsoleOnly);
     const int32_t result = procedure ? procedure(run) : 1;
-    if (result == 0) {
-      ++s.updatedCount;
-      DelayMs(run, kPauseAfterUpdateMs);
-    } else if (result == -1) {
+    if (result == 0) ++s.updatedCount;
+    if (result == -1) {
+      if (Interrupted(run)) PrintText(run, kInterruptedLine);
       ShowMessage(run, 36, WarningNotice);
       ReleaseHostEnvironment(run);
       return 1;
     }
+    // The drive is finished: an interrupt that came meanwhile stops the run
+    // here, before the next drive (and without a summary).
+    if (Interrupted(run)) return StopInterrupted(run);
+    if (result == 0) DelayMs(run, kPauseAfterUpdateMs);
   }
+  if (Interrupted(run)) return StopInterrupted(run);
 
   if (s.updatedCount == drives) {
     ShowMessage(run, 35, InfoNotice);

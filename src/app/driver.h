@@ -34,6 +34,17 @@ struct DriverHooks {
   static DriverHooks Program();
 };
 
+// Whether the user interrupted the run (Ctrl+C, Ctrl+Break, the console
+// closing). The driver then stops before the next drive, and a procedure
+// moves no drive into its update mode any more; a drive already in it is
+// finished first.
+bool Interrupted(Run& run);
+
+// The line shown when the run stops for an interrupt, before message 36. It
+// is English in both languages, like the program's other technical lines.
+inline constexpr const char* kInterruptedLine =
+    "\r\nInterrupted by the user: no further drive is updated.";
+
 // One run: banner, detection, discovery, the drive loop, the summary.
 // Returns the process exit code (0 or 1).
 int RunDriver(Run& run, const DriverHooks& hooks = DriverHooks::Program());

@@ -38,6 +38,9 @@ int32_t UpdateModeHandshake(Run& run) {
   uint8_t* response = work + kResponseOffset;
 
   bool challengeRuns = true;
+  // Only the probe's own sense data may skip the challenge: a failure without
+  // sense would leave an earlier command's in rawSense on pass-through hosts.
+  std::memset(run.transport.sense.rawSense, 0, sizeof run.transport.sense.rawSense);
   if (HandshakeProbe(run) != 0) {
     FetchSense(run);
     // INVALID FIELD IN CDB: this drive needs no challenge.

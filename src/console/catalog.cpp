@@ -51,13 +51,14 @@ std::string FillMessage(const Run& run, MessageCode code, const char* text) {
     case 31:
       return Format(text, static_cast<int>(run.host.targetCount));
     case 32:
-      return Format(text, static_cast<int>(run.driver.currentTarget), image.revisionText,
-                    DriveText(identity + 8, 24).c_str(), DriveText(identity + 32, 4).c_str());
+      return Format(text, static_cast<int>(run.driver.currentTarget),
+                    DriveText(image.revisionText, 4).c_str(), DriveText(identity + 8, 24).c_str(),
+                    DriveText(identity + 32, 4).c_str());
     case 34:
       return Format(text, static_cast<int>(run.driver.currentTarget + 1));
     case 45:
     case 46:
-      return Format(text, image.revisionText);
+      return Format(text, DriveText(image.revisionText, 4).c_str());
     case 58:
       return Format(text, static_cast<int>(run.driver.updatedCount));
     case 82: {
@@ -67,8 +68,10 @@ std::string FillMessage(const Run& run, MessageCode code, const char* text) {
       const bool fourDigitYear = identity[41] == '/' && identity[44] == '/';
       const uint8_t* date = identity + (fourDigitYear ? 39 : 37);
       const uint8_t* header = ImageHeaderBytes(run);
+      // The image's texts come from a file: made safe alike.
       return Format(text, DriveText(identity + 8, 24).c_str(), DriveText(identity + 32, 5).c_str(),
-                    DriveText(date, 8).c_str(), header + 0x60, header + 0x90, header + 0x130);
+                    DriveText(date, 8).c_str(), DriveText(header + 0x60, 24).c_str(),
+                    DriveText(header + 0x90, 5).c_str(), DriveText(header + 0x130, 8).c_str());
     }
     default:
       // The other texts take no values and hold no conversion.

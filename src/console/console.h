@@ -52,10 +52,11 @@ void PrintTemplate(Run& run, const char* text);
 // printf-style formatting into a string.
 std::string Format(const char* format, ...) ODDFW_PRINTF_FORMAT(1, 2);
 
-// Text that came from a drive (INQUIRY fields, vendor identity), made safe
-// to print: at most `width` bytes, ending at a zero byte, with every byte
-// that is not printable ASCII (control characters, escape sequences) shown
-// as '?', so a faulty drive cannot move the cursor or rewrite the screen.
+// Text that came from a drive (INQUIRY fields, vendor identity) or from an
+// image file's header, made safe to print: at most `width` bytes, ending at a
+// zero byte, with every byte that is not printable ASCII (control characters,
+// escape sequences) shown as '?', so a faulty drive or file cannot move the
+// cursor or rewrite the screen.
 std::string DriveText(const void* bytes, std::size_t width);
 
 // Shows a modal box for one of the box styles (1, 2, 16, 17, 18) and returns

@@ -134,6 +134,11 @@ int32_t CheckDriveEmpty(Run& run) {
   platform::Clock& clock = run.os.clock;
   const uint32_t start = clock.TimeGetTime();
   for (;;) {
+    // Decide on what this TEST UNIT READY returns. A failure without sense
+    // data would leave an earlier command's sense in rawSense on pass-through
+    // hosts (another drive's "no disc", say), which must not pass for this
+    // drive's answer: without sense data the answer is an unknown error.
+    std::memset(run.transport.sense.rawSense, 0, sizeof run.transport.sense.rawSense);
     if (TestUnitReady(run, run.driver.currentTarget) == 0) {
       // A disc is loaded and ready.
       if (run.definition.active.modelCode == 0x1041) return 0;

@@ -7,6 +7,7 @@
 #include "platform/console.h"
 #include "platform/events.h"
 #include "platform/files.h"
+#include "platform/interrupts.h"
 #include "platform/locale.h"
 #include "platform/memory.h"
 #include "platform/message_box.h"
@@ -30,11 +31,17 @@ struct Platform {
   PassThrough& passThrough;
   Files& files;
   Power& power;
+  Interrupts& interrupts;
 
-  // The same seam with other files (tests and tools that watch file access).
+  // The same seam with other files or another clock (tests and tools that
+  // watch file access or try another clock).
   Platform WithFiles(Files& other) const {
-    return Platform{console,  boxes, locale, clock,       osInfo, memory,
-                    registry, aspi,  events, passThrough, other,  power};
+    return Platform{console, boxes,  locale,      clock, osInfo, memory,    registry,
+                    aspi,    events, passThrough, other, power,  interrupts};
+  }
+  Platform WithClock(Clock& other) const {
+    return Platform{console, boxes,  locale,      other, osInfo, memory,    registry,
+                    aspi,    events, passThrough, files, power,  interrupts};
   }
 };
 

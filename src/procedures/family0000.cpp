@@ -12,8 +12,8 @@
 #include "console/catalog.h"
 #include "discovery/discovery.h"
 #include "image/hex_loader.h"
-#include "procedures/keep_awake.h"
 #include "procedures/procedures.h"
+#include "procedures/update_mode.h"
 
 namespace oddfw {
 namespace {
@@ -323,8 +323,10 @@ int32_t UpdateFamily0000(Run& run) {
     ShowMessage(run, 20, ConsoleOnly);
     return -1;
   }
+  // Once the user has interrupted the run no drive goes into its update mode.
+  if (Interrupted(run)) return 1;
   ShowMessage(run, 61, ConsoleOnly);
-  const KeepAwake awake(run);  // the drive is about to enter its update mode
+  const UpdateModeGuard updateMode(run);  // the drive is about to enter its update mode
   if (const int32_t result = EnterUpdateMode(run); result != 0) {
     ShowMessage(run, 22, ConsoleOnly);
     return result;

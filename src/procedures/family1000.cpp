@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "app/run.h"
 #include "commands/command_set.h"
@@ -9,8 +10,8 @@
 #include "commands/revision.h"
 #include "console/catalog.h"
 #include "image/checks.h"
-#include "procedures/keep_awake.h"
 #include "procedures/procedures.h"
+#include "procedures/update_mode.h"
 
 namespace oddfw {
 namespace {
@@ -55,7 +56,8 @@ int32_t UpdateFamily1000(Run& run) {
   const HostState& host = run.host;
   const bool intelAspi = host.intelIdeDriver != 0 && host.aspiMode;
 
-  for (;;) {  // one attempt; the user may ask for another
+  std::optional<UpdateModeGuard> updateMode;  // from the first move into it to the end
+  for (;;) {                                  // one attempt; the user may ask for another
     run.host.kernelOnlyDrive = 0;
     if (LoadImage(run, NormalImage) != 0) {
       ShowMessage(run, 11, ErrorNotice);
@@ -75,8 +77,11 @@ int32_t UpdateFamily1000(Run& run) {
     }
     if (CheckDriveEmpty(run) != 0) return 1;
     if (!run.driver.updateAllDrives && ShowMessage(run, 82, AskYesNo) == platform::kIdNo) return 7;
+    // Once the user has interrupted the run no drive goes into its update
+    // mode; a drive already in it (a retry) is finished.
+    if (!updateMode && Interrupted(run)) return 1;
     ShowMessage(run, 61, ConsoleOnly);
-    const KeepAwake awake(run);  // the drive is about to enter its update mode
+    if (!updateMode) updateMode.emplace(run);  // the drive is about to enter its update mode
 
     if (run.host.kernelOnlyDrive == 0) {
       if (run.revision.handshakeRequired != 0) {

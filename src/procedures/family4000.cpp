@@ -3,14 +3,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "app/run.h"
 #include "commands/command_set.h"
 #include "commands/revision.h"
 #include "console/catalog.h"
 #include "image/checks.h"
-#include "procedures/keep_awake.h"
 #include "procedures/procedures.h"
+#include "procedures/update_mode.h"
 
 namespace oddfw {
 namespace {
@@ -28,6 +29,11 @@ inline constexpr int32_t kKernelPartSize = 0x11200;
 // and lets the revision read back decide.
 inline constexpr uint32_t kReflashPollLimitMs = 600000;
 inline constexpr uint32_t kReflashPollLimitCount = 1000000;
+// A transport failure is asked again at once; once this many come in a row
+// (the drive has left the bus, so each fails at once), the poll asks only
+// ten times a second, and the time bound ends it.
+inline constexpr uint32_t kFailuresAskedAtOnce = 100;
+inline constexpr uint32_t kFailurePauseMs = 100;
 
 bool SenseIs(const Run& run, uint8_t key, uint8_t asc, uint8_t ascq) {
   const uint8_t* s = run.transport.sense.rawSense;
@@ -55,18 +61,39 @@ void FollowReflash(Run& run) {
            run.os.clock.TimeGetTime() - start < kReflashPollLimitMs;
   };
   uint8_t* sense = run.transport.sense.rawSense;
-  while (withinBound()) {
-    // On ASPI hosts a CHECK CONDITION comes back as -1, like a failed
-    // transport; only the sense data the layer returned with it tells the
-    // drive's answer apart. Without it the poll would never see the progress
-    // or the restart.
+  // Sends one command of the poll. Afterwards rawSense holds the sense data
+  // that command returned; when it returned none, on ASPI hosts the drive's
+  // last answer stays (the probe INQUIRY there never brings sense data, and
+  // a CHECK CONDITION comes back as -1 like a failed transport: only the
+  // sense data tell the drive's answer apart), on pass-through hosts nothing
+  // does: there a command that returned no sense (the drive could not be
+  // opened, or the driver gave a status without sense data) would otherwise
+  // leave an earlier answer behind, and a vanished drive would seem to
+  // re-flash for ever. Returns whether the command brought sense data.
+  auto send = [&](int32_t* result, auto&& command) {
     uint8_t earlier[sizeof run.transport.sense.rawSense];
     std::memcpy(earlier, sense, sizeof earlier);
-    if (run.host.aspiMode) std::memset(sense, 0, sizeof earlier);
-    const int32_t result = TestUnitReady(run, target);
-    const bool answered = run.host.aspiMode && result == kTransportFailed && HasSense(sense);
-    if (run.host.aspiMode && !answered) std::memcpy(sense, earlier, sizeof earlier);
-    if (result == kTransportFailed && !answered) continue;  // ask again at once
+    std::memset(sense, 0, sizeof earlier);
+    *result = command();
+    const bool answered = *result != 0 && HasSense(sense);
+    if (!answered && run.host.aspiMode) std::memcpy(sense, earlier, sizeof earlier);
+    return answered;
+  };
+  auto probe = [&] {
+    int32_t result = 0;
+    send(&result, [&] { return InquireCurrentTarget(run); });
+    return result;
+  };
+  uint32_t failuresInARow = 0;
+  while (withinBound()) {
+    int32_t result = 0;
+    const bool answered = send(&result, [&] { return TestUnitReady(run, target); });
+    if (result == kTransportFailed && !answered) {
+      // Ask again at once.
+      if (++failuresInARow > kFailuresAskedAtOnce) run.os.clock.Sleep(kFailurePauseMs);
+      continue;
+    }
+    failuresInARow = 0;
     bool showProgress = false;
     if (result == 0) {
       DelayMs(run, 2000);
@@ -74,14 +101,14 @@ void FollowReflash(Run& run) {
       showProgress = true;
     } else if (SenseIs(run, 0x06, 0x29, 0x00)) {
       // Unit attention after the reset: the drive has restarted.
-    } else if (InquireCurrentTarget(run) == 0) {
+    } else if (probe() == 0) {
       // Answers again.
     } else if (StillReflashing(run)) {
       showProgress = true;
     } else {
-      InquireCurrentTarget(run);
+      probe();
       DelayMs(run, 1000);
-      InquireCurrentTarget(run);
+      probe();
     }
     if (showProgress) {
       const long progress = sense[16] * 256L + sense[17];
@@ -90,7 +117,7 @@ void FollowReflash(Run& run) {
       continue;
     }
     // The final probe: a drive still re-flashing sends the poll back.
-    if (InquireCurrentTarget(run) != 0 && StillReflashing(run)) continue;
+    if (probe() != 0 && StillReflashing(run)) continue;
     return;
   }
 }
@@ -118,7 +145,8 @@ int32_t UpdateFamily4000(Run& run) {
   const bool japanese = JapaneseTexts(run);
   FirmwareImage& image = run.image.firmware;
 
-  for (;;) {  // one attempt; the user may ask for another
+  std::optional<UpdateModeGuard> updateMode;  // from the first move into it to the end
+  for (;;) {                                  // one attempt; the user may ask for another
     run.host.kernelOnlyDrive = 0;
     if (LoadImage(run, NormalImage) != 0) {
       ShowMessage(run, 11, ErrorNotice);
@@ -136,8 +164,11 @@ int32_t UpdateFamily4000(Run& run) {
     }
     if (CheckDriveEmpty(run) != 0) return 1;
     if (!run.driver.updateAllDrives && ShowMessage(run, 82, AskYesNo) == platform::kIdNo) return 7;
+    // Once the user has interrupted the run no drive goes into its update
+    // mode; a drive already in it (a retry) is finished.
+    if (!updateMode && Interrupted(run)) return 1;
     ShowMessage(run, 61, ConsoleOnly);
-    const KeepAwake awake(run);  // the drive is about to enter its update mode
+    if (!updateMode) updateMode.emplace(run);  // the drive is about to enter its update mode
 
     if (run.host.kernelOnlyDrive == 0) {
       if (EnterKernelMode(run, entry.modelCode) != 0) return -1;
@@ -179,8 +210,10 @@ int32_t UpdateFamily4000(Run& run) {
     if (ReportRevision(run, After) != 0) return -1;
     const uint8_t* revision = run.revision.driveIdentity + 32;
     if (std::memcmp(revision, "000", 3) != 0) {
-      // After a failed piece only a drive that reads back the image's
-      // revision was updated; one still on its old firmware was not.
+      // After a failed piece the drive may still have taken the image, but a
+      // drive that answers with another revision than the image's never
+      // left its old firmware (it may have refused kernel mode without
+      // saying so): that is no update.
       if (!transferred && std::memcmp(revision, image.revisionText, 4) != 0) return -1;
       ShowMessage(run, 12, ConsoleOnly);
       return 0;

@@ -16,6 +16,13 @@ inline constexpr uint8_t kOpTestUnitReady = 0x00;
 inline constexpr uint8_t kOpWriteBuffer = 0x3B;
 inline constexpr int32_t kOemClassUnlimitedWaits = 0x300;
 inline constexpr uint32_t kPollIntervalMs = 500;
+// A wait the ASPI interface would leave without limit (a command without a
+// time limit, every command of OEM class 0x300, the discovery probes) ends
+// after ten minutes: far longer than any command takes a drive, even one
+// that re-flashes before it answers (the longest time limit the program
+// gives a command is three minutes), yet a drive that never answers cannot
+// hold the program for ever. Such a wait then ends as a time-out.
+inline constexpr uint32_t kLongestWaitMs = 600000;
 inline constexpr uint32_t kDefaultPassThroughSeconds = 60;
 
 inline constexpr uint8_t kInquiryCdb[6] = {0x12, 0x00, 0x00, 0x00, 0x60, 0x00};
@@ -164,14 +171,13 @@ int32_t ExecuteAspi(Run& run, const ScsiRequest& request) {
     srb->SRB_PostProc = nullptr;
     run.os.aspi.SendASPI32Command(srb);
     int64_t elapsedMs = 0;
+    const int64_t limitMs = request.timeoutMs != 0 ? request.timeoutMs : kLongestWaitMs;
     for (;;) {
       run.os.clock.Sleep(kPollIntervalMs);
-      if (request.timeoutMs != 0) {
-        elapsedMs += kPollIntervalMs;
-        if (request.timeoutMs < elapsedMs) {
-          Abandon(run, nullptr);
-          return kTransportFailed;
-        }
+      elapsedMs += kPollIntervalMs;
+      if (limitMs < elapsedMs) {
+        Abandon(run, nullptr);
+        return kTransportFailed;
       }
       if (srb->SRB_Status != platform::kSsPending) break;
     }
@@ -189,7 +195,7 @@ int32_t ExecuteAspi(Run& run, const ScsiRequest& request) {
     const bool unlimited = request.timeoutMs == 0 || run.host.oemClass == kOemClassUnlimitedWaits;
     bool timedOut = false;
     if (!AwaitEvent(run, event, submitted,
-                    unlimited ? platform::kInfinite : static_cast<uint32_t>(request.timeoutMs),
+                    unlimited ? kLongestWaitMs : static_cast<uint32_t>(request.timeoutMs),
                     &timedOut)) {
       // The layer still owns the request: keep its block and event for it.
       Abandon(run, event);
@@ -271,7 +277,7 @@ int32_t AspiProbe(Run& run, uint8_t adapter, uint8_t target, const uint8_t* cdb,
   srb->SRB_Flags = platform::kSrbEventNotify | platform::kSrbDirIn;
   const uint32_t submitted = run.os.aspi.SendASPI32Command(srb);
   bool timedOut = false;
-  if (!AwaitEvent(run, event, submitted, platform::kInfinite, &timedOut)) {
+  if (!AwaitEvent(run, event, submitted, kLongestWaitMs, &timedOut)) {
     Abandon(run, event);
     return kTransportFailed;
   }

@@ -107,6 +107,17 @@ class Win32Power : public Power {
   void KeepAwake(bool on) override;
 };
 
+// SetConsoleCtrlHandler: Ctrl+C and Ctrl+Break are swallowed and
+// remembered; closing the console, logging off or shutting down (which
+// Windows does not let a program refuse) are remembered and held off while
+// a drive is in its update mode, until Windows ends the process anyway.
+class Win32Interrupts : public Interrupts {
+ public:
+  void Install() override;
+  bool Pending() override;
+  void SetCritical(bool inside) override;
+};
+
 // The cause (1 to 14) that a failed file operation reports for a Win32 error
 // code; 1 (generic) for every code without a closer cause.
 int FileErrorCauseOf(uint32_t win32Error);
@@ -133,6 +144,7 @@ class Win32Platform {
   Win32PassThrough passThrough_;
   Win32Files files_;
   Win32Power power_;
+  Win32Interrupts interrupts_;
   Platform platform_;
 };
 
