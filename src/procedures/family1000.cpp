@@ -10,6 +10,7 @@
 #include "commands/revision.h"
 #include "console/catalog.h"
 #include "image/checks.h"
+#include "procedures/kernel_part.h"
 #include "procedures/procedures.h"
 #include "procedures/update_mode.h"
 
@@ -18,9 +19,7 @@ namespace {
 
 // The kernel part is always these two pieces from the start of the kernel
 // image.
-constexpr uint32_t kKernelPieceOffsets[] = {0, 0x8000};
-inline constexpr uint32_t kKernelPieceLength = 0x8000;
-inline constexpr int32_t kKernelPartSize = 0x10000;
+constexpr KernelPiece kKernelPieces[] = {{0, 0x8000}, {0x8000, 0x8000}};
 
 // Sends the normal image in 32 KiB pieces with a progress line before each.
 // With the Intel IDE driver under ASPI the drive starts re-flashing on the
@@ -95,26 +94,8 @@ int32_t UpdateFamily1000(Run& run) {
       }
     }
 
-    if (entry.updateParts == KernelAndNormal) {
-      // A kernel file shorter than the kernel part would send what an earlier
-      // load left in the buffer.
-      if (LoadImage(run, KernelImage) != 0 || image.loadedBytes < kKernelPartSize) {
-        ShowMessage(run, 72, ConsoleOnly);
-        return -1;
-      }
-      if (CheckKernelNeeded(run) != 0) return -1;
-      for (const uint32_t offset : kKernelPieceOffsets) {
-        if (WriteKernelPart(run, offset, kKernelPieceLength, image.buffer + offset) != 0) {
-          ShowMessage(run, 41, ErrorNotice);
-          return -1;
-        }
-      }
-      DelayMs(run, 2000);
-      // The kernel image took the buffer: the normal image comes back.
-      if (LoadImage(run, NormalImage) != 0) {
-        ShowMessage(run, 11, ConsoleOnly);
-        return -1;
-      }
+    if (entry.updateParts == KernelAndNormal && InstallKernelPart(run, kKernelPieces) != 0) {
+      return -1;
     }
 
     const bool transferred = WriteNormalImage(run, intelAspi);

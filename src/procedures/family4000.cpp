@@ -10,6 +10,7 @@
 #include "commands/revision.h"
 #include "console/catalog.h"
 #include "image/checks.h"
+#include "procedures/kernel_part.h"
 #include "procedures/procedures.h"
 #include "procedures/update_mode.h"
 
@@ -18,12 +19,7 @@ namespace {
 
 // The kernel part always goes as these three pieces, from the start of the
 // kernel image.
-struct Piece {
-  uint32_t offset;
-  uint32_t length;
-};
-constexpr Piece kKernelPieces[] = {{0, 0x8000}, {0x8000, 0x8000}, {0x10000, 0x1200}};
-inline constexpr int32_t kKernelPartSize = 0x11200;
+constexpr KernelPiece kKernelPieces[] = {{0, 0x8000}, {0x8000, 0x8000}, {0x10000, 0x1200}};
 
 // The re-flash poll gives up after this much drive time (or this many polls)
 // and lets the revision read back decide.
@@ -176,26 +172,8 @@ int32_t UpdateFamily4000(Run& run) {
       if (ConfirmKernelMode(run) != 0) return -1;
     }
 
-    if (entry.updateParts == KernelAndNormal) {
-      // A kernel file shorter than the kernel part would send what an earlier
-      // load left in the buffer.
-      if (LoadImage(run, KernelImage) != 0 || image.loadedBytes < kKernelPartSize) {
-        ShowMessage(run, 72, ConsoleOnly);
-        return -1;
-      }
-      if (CheckKernelNeeded(run) != 0) return -1;
-      for (const Piece& p : kKernelPieces) {
-        if (WriteKernelPart(run, p.offset, p.length, image.buffer + p.offset) != 0) {
-          ShowMessage(run, 41, ErrorNotice);
-          return -1;
-        }
-      }
-      DelayMs(run, 2000);
-      // The kernel image took the buffer: the normal image comes back.
-      if (LoadImage(run, NormalImage) != 0) {
-        ShowMessage(run, 11, ConsoleOnly);
-        return -1;
-      }
+    if (entry.updateParts == KernelAndNormal && InstallKernelPart(run, kKernelPieces) != 0) {
+      return -1;
     }
 
     const bool transferred = WriteNormalImage(run);
