@@ -204,4 +204,14 @@ bool HasStrayControl(std::string_view text) {
   });
 }
 
+DriveAnswers SplitDriveInput(const uint8_t* data, std::size_t size) {
+  DriveAnswers a;
+  a.choice = size > 0 ? data[0] : 0;
+  a.inquiry.fill(' ');
+  a.vendor.fill(' ');
+  for (std::size_t i = 1; i < size && i <= 96; ++i) a.inquiry[i - 1] = data[i];
+  for (std::size_t i = 97; i < size && i < 97 + 48; ++i) a.vendor[i - 97] = data[i];
+  return a;
+}
+
 }  // namespace oddfw::fuzz

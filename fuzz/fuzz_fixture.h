@@ -144,6 +144,16 @@ class DriveRun {
   uint8_t* imageBuffer_;
 };
 
+// A fuzz input read as a drive's answers: the first byte chooses the
+// target's settings, the next 96 are the INQUIRY data and the 48 after them
+// the vendor identity (blanks where the input ends).
+struct DriveAnswers {
+  uint8_t choice = 0;
+  std::array<uint8_t, 96> inquiry;
+  std::array<uint8_t, 48> vendor;
+};
+DriveAnswers SplitDriveInput(const uint8_t* data, std::size_t size);
+
 // Whether `text` holds a control character other than "\r" and "\n" (an
 // escape sequence, a bell, a backspace...).
 bool HasStrayControl(std::string_view text);

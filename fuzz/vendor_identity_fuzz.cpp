@@ -102,13 +102,7 @@ int32_t ExpectedOemClass(const uint8_t* store) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   using namespace oddfw;
   using namespace oddfw::fuzz;
-  const uint8_t choice = size > 0 ? data[0] : 0;
-  std::array<uint8_t, 96> inquiry;
-  inquiry.fill(' ');
-  std::array<uint8_t, 48> vendor;
-  vendor.fill(' ');
-  for (std::size_t i = 1; i < size && i <= 96; ++i) inquiry[i - 1] = data[i];
-  for (std::size_t i = 97; i < size && i < 97 + 48; ++i) vendor[i - 97] = data[i];
+  const auto [choice, inquiry, vendor] = SplitDriveInput(data, size);
   const bool answers = (choice & 0x08) != 0;
 
   DriveRun r(inquiry, answers ? std::optional(vendor) : std::nullopt);
